@@ -1,0 +1,1 @@
+#include "answers.h"

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class QWidget;
+
+// Modal message boxes with fixed texts. Tests switch to the scripted mode: nothing is
+// shown, every box is recorded, and answers are taken from a queue (Yes when empty is
+// never assumed: an empty queue answers the box's default button).
+class MessageBox {
+public:
+    enum class Answer { Ok, Yes, No };
+    struct Shown {
+        QString text;
+        QString title;
+        bool yesNo = false;
+    };
+
+    // One OK button, no icon. An empty title shows the program's name.
+    static void Show(QWidget* parent, const QString& text, const QString& title = QString());
+    // Yes and No, No being the default. True when Yes was chosen.
+    static bool Confirm(QWidget* parent, const QString& text, const QString& title);
+
+    // Tests.
+    static void setScripted(bool scripted);
+    static void queueAnswer(Answer answer);
+    static QList<Shown> takeShown();
+};

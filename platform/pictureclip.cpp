@@ -1,0 +1,1 @@
+#include "pictureclip.h"
