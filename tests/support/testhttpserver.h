@@ -33,14 +33,14 @@ public:
     void setBody(const QString& path, const QByteArray& body) { setRoute(path, Route{200, body}); }
 
     QStringList requestLines() const { return m_Lines; } // "GET /x?y HTTP/1.1"
-    QStringList targets() const;                          // "/x?y"
-    QStringList targetsFor(const QString& path) const;    // targets whose path is path
+    QStringList targets() const;                         // "/x?y"
+    QStringList targetsFor(const QString& path) const;   // targets whose path is path
     void clearRecorded() { m_Lines.clear(); }
 
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const QByteArray& requestLine);
+    void answer(QTcpSocket* socket, const QByteArray& requestLine, bool close);
 
     QTcpServer* m_Server;
     QHash<QString, Route> m_Routes;
