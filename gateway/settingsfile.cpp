@@ -1,1 +1,75 @@
 #include "settingsfile.h"
+
+#include "privateprofile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace {
+
+// The longest value a read hands back, as the settings file has always been read.
+constexpr qsizetype kMaxValueLength = 2554;
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kStar = QStringLiteral("*");
+
+// Whether a new file can be created in folder: tried for real, since permission bits say
+// nothing about read-only mounts or a process running as root.
+bool canCreateIn(const QString& folder) {
+    if (!QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".corvala-probe-XXXXXX")));
+    return probe.open();
+}
+
+} // namespace
+
+namespace SettingsFile {
+
+QString PathFor(const QString& exeFolder, const QString& configFolder) {
+    const QString beside = QDir(exeFolder).filePath(kFileName);
+    if (QFileInfo::exists(beside) || canCreateIn(exeFolder))
+        return beside;
+    QDir().mkpath(configFolder); // a failure shows when the file is written
+    return QDir(configFolder).filePath(kFileName);
+}
+
+QString Path() {
+    return PathFor(QCoreApplication::applicationDirPath(),
+                   QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+}
+
+QString KeyToStored(const QString& key) {
+    // A lone CR or LF (a key pasted from elsewhere, or typed on a platform whose text fields
+    // break lines with LF) is a line break too; the file cannot hold it as it is.
+    QString out = key;
+    out.replace(kCrLf, kStar);
+    out.replace(QLatin1Char('\r'), QLatin1Char('*'));
+    out.replace(QLatin1Char('\n'), QLatin1Char('*'));
+    return out;
+}
+
+QString KeyFromStored(const QString& key) {
+    QString out = key;
+    return out.replace(kStar, kCrLf);
+}
+
+} // namespace SettingsFile
+
+QString ReadIni(const QString& section, const QString& key, const QString& path) {
+    QString value = PrivateProfile::GetString(section, key, QString(), path);
+    if (value.size() > kMaxValueLength) {
+        // Never leave half of a surrogate pair at the end.
+        value.truncate(value.at(kMaxValueLength - 1).isHighSurrogate() ? kMaxValueLength - 1
+                                                                       : kMaxValueLength);
+    }
+    return value;
+}
+
+void WriteIni(const QString& section, const QString& key, const QString& value,
+              const QString& path) {
+    PrivateProfile::WriteString(section, key, value, path);
+}

@@ -17,7 +17,7 @@ QString Path();
 QString PathFor(const QString& exeFolder, const QString& configFolder);
 
 // The key's line breaks are stored as '*'.
-QString KeyToStored(const QString& key);   // every CR LF becomes '*'
+QString KeyToStored(const QString& key);   // every CR LF, and any lone CR or LF, becomes '*'
 QString KeyFromStored(const QString& key); // every '*' becomes CR LF
 } // namespace SettingsFile
 

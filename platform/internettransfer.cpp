@@ -1,1 +1,152 @@
 #include "internettransfer.h"
+
+#include "platformerror.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QScopedPointer>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+// Shows the busy cursor while a fetch waits; restores it on every way out.
+class BusyCursor {
+public:
+    BusyCursor()
+        : m_Shown(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        if (m_Shown)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    }
+    ~BusyCursor() {
+        if (m_Shown)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+
+private:
+    bool m_Shown;
+};
+
+// The address as named in a failure: without its query, which carries the access key.
+QString describe(const QUrl& url) {
+    return url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+        .toDisplayString();
+}
+
+QString seconds(std::chrono::milliseconds ms) {
+    return QString::number(ms.count() / 1000.0, 'g', 3);
+}
+
+} // namespace
+
+InternetTransfer::InternetTransfer(QObject* parent)
+    : QObject(parent), m_Network(new QNetworkAccessManager(this)) {}
+
+QString InternetTransfer::OpenURL(const QString& address) {
+    // The address is already percent-encoded; taken as it stands, so that "%26", "%2B" or
+    // "%0D%0A" in a value reach the gateway unchanged.
+    const QUrl url = QUrl::fromEncoded(address.toUtf8(), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        throw PlatformError(QStringLiteral("Could not fetch \"%1\": not a valid web address.")
+                                .arg(address.left(200)));
+    const QString name = describe(url);
+
+    QNetworkRequest request(url);
+    // Redirects are never followed: the gateway answers every request itself, and a fetched
+    // request must not end up somewhere else with the administrator's credentials.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+
+    BusyCursor busy;
+    QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(m_Network->get(request));
+
+    bool timedOut = false;
+    bool tooLarge = false;
+    QTimer idle;
+    idle.setSingleShot(true);
+    idle.setInterval(m_IdleTimeout);
+    connect(&idle, &QTimer::timeout, reply.data(), [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    const auto progress = [&] { idle.start(); };
+    connect(reply.data(), &QNetworkReply::metaDataChanged, &idle, progress);
+    connect(reply.data(), &QNetworkReply::readyRead, &idle, progress);
+    connect(reply.data(), &QNetworkReply::downloadProgress, &idle,
+            [&](qint64 received, qint64 total) {
+                idle.start();
+                if (!tooLarge && (received > m_MaxBodySize || total > m_MaxBodySize)) {
+                    tooLarge = true;
+                    reply->abort();
+                }
+            });
+
+    QEventLoop loop;
+    connect(reply.data(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    idle.start();
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents); // input waits; painting goes on
+    idle.stop();
+
+    if (timedOut)
+        throw PlatformError(QStringLiteral("Could not fetch %1: no answer for %2 seconds.")
+                                .arg(name, seconds(m_IdleTimeout)));
+    if (tooLarge)
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: the answer is larger than %2 bytes.")
+                .arg(name)
+                .arg(m_MaxBodySize));
+
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    const QString reason =
+        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
+    if (status >= 400)
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: the server answered with HTTP "
+                           "status %2%3.")
+                .arg(name)
+                .arg(status)
+                .arg(reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)));
+    if (status >= 300 && status < 400)
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: the server redirected the request (HTTP status "
+                           "%2) to \"%3\", which is not followed.")
+                .arg(name)
+                .arg(status)
+                .arg(describe(
+                    url.resolved(reply->header(QNetworkRequest::LocationHeader).toUrl()))));
+
+    switch (reply->error()) {
+    case QNetworkReply::NoError:
+        break;
+    case QNetworkReply::ConnectionRefusedError:
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: the connection was refused.").arg(name));
+    case QNetworkReply::HostNotFoundError:
+        throw PlatformError(QStringLiteral("Could not fetch %1: the host \"%2\" was not found.")
+                                .arg(name, url.host()));
+    default:
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: %2").arg(name, reply->errorString()));
+    }
+
+    const QByteArray body = reply->readAll();
+    if (body.size() > m_MaxBodySize) // an answer that came in faster than its progress report
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: the answer is larger than %2 bytes.")
+                .arg(name)
+                .arg(m_MaxBodySize));
+    return QString::fromUtf8(body);
+}

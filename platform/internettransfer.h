@@ -20,6 +20,9 @@ public:
     // The body of address decoded as UTF-8. Throws PlatformError naming the address and
     // the cause when the connection fails, the host does not resolve, no byte arrives
     // within the idle time-out, the status is 400 or more, or the body is over the cap.
+    // The address must already be percent-encoded; it is sent exactly as given. Redirects
+    // (3xx) are not followed and fail too. A failure names the address without its query,
+    // which carries the access key.
     QString OpenURL(const QString& address);
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { m_IdleTimeout = timeout; }

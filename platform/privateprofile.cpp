@@ -1,1 +1,238 @@
 #include "privateprofile.h"
+
+#include "platformerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace {
+
+const QByteArray kBom("\xEF\xBB\xBF");
+
+// The file as lines, split at CR LF, LF or a lone CR. The last line break, if any, does not
+// start an empty line.
+struct ProfileText {
+    bool bom = false;
+    QStringList lines;
+    QString newline; // the first line break found, reused for written lines
+};
+
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QString trimBlanks(QStringView s) {
+    qsizetype first = 0;
+    qsizetype last = s.size();
+    while (first < last && isBlank(s[first]))
+        ++first;
+    while (last > first && isBlank(s[last - 1]))
+        --last;
+    return s.mid(first, last - first).toString();
+}
+
+QString decode(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    // Files written by older copies may be in a single-byte code page; read them without
+    // turning their other lines into replacement characters.
+    return QString::fromLatin1(bytes);
+}
+
+ProfileText parse(QByteArray bytes) {
+    ProfileText t;
+    if (bytes.startsWith(kBom)) {
+        t.bom = true;
+        bytes.remove(0, kBom.size());
+    }
+    const QString text = decode(bytes);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+            continue;
+        t.lines << text.mid(start, i - start);
+        qsizetype breakLength = 1;
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            breakLength = 2;
+        if (t.newline.isEmpty())
+            t.newline = text.mid(i, breakLength);
+        i += breakLength - 1;
+        start = i + 1;
+    }
+    if (start < text.size())
+        t.lines << text.mid(start);
+    return t;
+}
+
+// The section name when the line is a section header.
+std::optional<QString> sectionOf(const QString& line) {
+    const QString s = trimBlanks(line);
+    if (!s.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    const qsizetype close = s.indexOf(QLatin1Char(']'));
+    return trimBlanks(QStringView(s).mid(1, close < 0 ? -1 : close - 1));
+}
+
+bool isComment(const QString& line) {
+    return trimBlanks(line).startsWith(QLatin1Char(';'));
+}
+
+// The key of a "name=value" line.
+std::optional<QString> keyOf(const QString& line) {
+    if (isComment(line))
+        return std::nullopt;
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return std::nullopt;
+    return trimBlanks(QStringView(line).left(eq));
+}
+
+QString valueOf(const QString& line) {
+    QString v = trimBlanks(QStringView(line).mid(line.indexOf(QLatin1Char('=')) + 1));
+    if (v.size() >= 2 && (v.front() == QLatin1Char('"') || v.front() == QLatin1Char('\'')) &&
+        v.back() == v.front())
+        v = v.mid(1, v.size() - 2);
+    return v;
+}
+
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// Where the first section called section starts (its header line) and ends (one past its
+// last line), or -1 when there is none.
+struct SectionRange {
+    qsizetype header = -1;
+    qsizetype end = -1;
+};
+
+SectionRange findSection(const QStringList& lines, const QString& section) {
+    SectionRange r;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const auto name = sectionOf(lines.at(i));
+        if (!name)
+            continue;
+        if (r.header >= 0) {
+            r.end = i;
+            return r;
+        }
+        if (sameName(*name, section))
+            r.header = i;
+    }
+    if (r.header >= 0)
+        r.end = lines.size();
+    return r;
+}
+
+qsizetype findKey(const QStringList& lines, const SectionRange& r, const QString& key) {
+    for (qsizetype i = r.header + 1; i < r.end; ++i) {
+        const auto name = keyOf(lines.at(i));
+        if (name && sameName(*name, key))
+            return i;
+    }
+    return -1;
+}
+
+bool hasLineBreak(const QString& s) {
+    return s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n'));
+}
+
+// The value as it must stand in the file to read back unchanged: blanks around it or a pair
+// of matching quotes would otherwise be dropped on reading.
+QString storedValue(const QString& value) {
+    const bool blanks = !value.isEmpty() && (isBlank(value.front()) || isBlank(value.back()));
+    const bool quoted = value.size() >= 2 &&
+                        (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
+                        value.back() == value.front();
+    if (blanks || quoted)
+        return QLatin1Char('"') + value + QLatin1Char('"');
+    return value;
+}
+
+QString nativePath(const QString& path) {
+    return QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
+QString PrivateProfile::GetString(const QString& section, const QString& key, const QString& def,
+                                  const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return def;
+    const ProfileText t = parse(file.readAll());
+    const SectionRange r = findSection(t.lines, section);
+    if (r.header < 0)
+        return def;
+    const qsizetype line = findKey(t.lines, r, key);
+    return line < 0 ? def : valueOf(t.lines.at(line));
+}
+
+void PrivateProfile::WriteString(const QString& section, const QString& key, const QString& value,
+                                 const QString& path) {
+    const QString where = nativePath(path);
+    if (hasLineBreak(value))
+        throw PlatformError(
+            QStringLiteral("Cannot save \"%1\" in %2: the value holds a line break.")
+                .arg(key, where));
+    if (hasLineBreak(section) || hasLineBreak(key) || key.contains(QLatin1Char('=')) ||
+        section.contains(QLatin1Char(']')) || trimBlanks(key).isEmpty())
+        throw PlatformError(
+            QStringLiteral("Cannot save \"%1\" in %2: not a valid section or key name.")
+                .arg(key, where));
+
+    ProfileText t;
+    QFile existing(path);
+    if (existing.exists()) {
+        if (!existing.open(QIODevice::ReadOnly))
+            throw PlatformError(QStringLiteral("Cannot read the settings file %1: %2")
+                                    .arg(where, existing.errorString()));
+        t = parse(existing.readAll());
+        existing.close();
+    }
+    if (t.newline.isEmpty()) {
+#ifdef Q_OS_WIN
+        t.newline = QStringLiteral("\r\n");
+#else
+        t.newline = QStringLiteral("\n");
+#endif
+    }
+
+    const QString entry = key + QLatin1Char('=') + storedValue(value);
+    const SectionRange r = findSection(t.lines, section);
+    if (r.header < 0) {
+        t.lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
+    } else if (const qsizetype line = findKey(t.lines, r, key); line >= 0) {
+        t.lines[line] = entry;
+    } else {
+        // After the section's last non-blank line, so blank lines before the next section stay
+        // where they are.
+        qsizetype at = r.end;
+        while (at > r.header + 1 && trimBlanks(t.lines.at(at - 1)).isEmpty())
+            --at;
+        t.lines.insert(at, entry);
+    }
+
+    QByteArray bytes = t.bom ? kBom : QByteArray();
+    bytes += t.lines.join(t.newline).toUtf8();
+    bytes += t.newline.toUtf8(); // every line, the last included, ends with a line break
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw PlatformError(
+            QStringLiteral("Cannot write the settings file %1: %2").arg(where, file.errorString()));
+    // Owner-only before the first byte goes in: the file holds a credential.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        file.cancelWriting();
+        throw PlatformError(QStringLiteral("Cannot restrict the permissions of %1: %2")
+                                .arg(where, file.errorString()));
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw PlatformError(
+            QStringLiteral("Cannot write the settings file %1: %2").arg(where, file.errorString()));
+}
