@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// corvala-gateway's command line.
+struct CommandLine {
+    std::string listenHost = "127.0.0.1";
+    int listenPort = 8717;
+    bool demo = false;
+    int whmPort = 2087;
+    std::string whmCaFile;
+    bool showHelp = false;
+    std::string error; // set when the arguments cannot be used
+
+    static CommandLine parse(const std::vector<std::string>& args);
+    static std::string usage();
+};
