@@ -128,11 +128,29 @@ void TestHttpServer::answer(QTcpSocket* socket, const QByteArray& requestLine, b
     QByteArray reply =
         "HTTP/1.1 " + QByteArray::number(route.status) + ' ' + reasonPhrase(route.status) + "\r\n";
     reply += "Content-Type: " + route.contentType + "\r\n";
+    if (!route.location.isEmpty())
+        reply += "Location: " + route.location + "\r\n";
     reply += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
     reply += close ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
+    QPointer<QTcpSocket> target(socket);
+    if (route.trickle.count() > 0 && route.pieces > 1) {
+        socket->write(reply);
+        const qsizetype size = (route.body.size() + route.pieces - 1) / route.pieces;
+        for (int i = 0; i < route.pieces; ++i) {
+            const QByteArray piece = route.body.mid(i * size, size);
+            const bool last = i == route.pieces - 1;
+            QTimer::singleShot(route.trickle * (i + 1), socket, [target, piece, last, close] {
+                if (!target || target->state() != QAbstractSocket::ConnectedState)
+                    return;
+                target->write(piece);
+                if (last && close)
+                    target->disconnectFromHost();
+            });
+        }
+        return;
+    }
     reply += route.body;
 
-    QPointer<QTcpSocket> target(socket);
     auto send = [target, reply, close] {
         if (!target || target->state() != QAbstractSocket::ConnectedState)
             return;

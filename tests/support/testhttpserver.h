@@ -17,10 +17,15 @@ class TestHttpServer : public QObject {
 public:
     struct Route {
         int status = 200;
-        QByteArray body;
+        QByteArray body{};
         std::chrono::milliseconds delay{0}; // before the answer is sent
         bool stall = false;                 // accept the request and never answer
         QByteArray contentType = "text/plain; charset=utf-8";
+        // When set, the head goes out at once and the body in `pieces` parts, one every
+        // `trickle`: a slow but live answer.
+        std::chrono::milliseconds trickle{0};
+        int pieces = 1;
+        QByteArray location{}; // a Location header, for redirects
     };
 
     explicit TestHttpServer(QObject* parent = nullptr);
