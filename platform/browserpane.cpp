@@ -4,8 +4,7 @@
 
 BrowserPane::BrowserPane(QWidget* parent) : QWebEngineView(parent) {}
 
-void BrowserPane::Navigate(const QString& address)
-{
+void BrowserPane::Navigate(const QString& address) {
     m_LastAddress = address;
     m_History.append(address);
     // The address is already complete and encoded; StrictMode keeps it as given.

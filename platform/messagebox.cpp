@@ -9,8 +9,7 @@ bool g_Scripted = false;
 QQueue<MessageBox::Answer> g_Answers;
 QList<MessageBox::Shown> g_Shown;
 
-QString TitleOrProgramName(const QString& title)
-{
+QString TitleOrProgramName(const QString& title) {
     // An untitled box carries the program's name, as the desktop shows it.
     if (!title.isEmpty())
         return title;
@@ -19,22 +18,19 @@ QString TitleOrProgramName(const QString& title)
 }
 } // namespace
 
-void MessageBox::Show(QWidget* parent, const QString& text, const QString& title)
-{
+void MessageBox::Show(QWidget* parent, const QString& text, const QString& title) {
     if (g_Scripted) {
         g_Shown.append({text, title, false});
         if (!g_Answers.isEmpty())
             g_Answers.dequeue();
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, TitleOrProgramName(title), text, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(QMessageBox::NoIcon, TitleOrProgramName(title), text, QMessageBox::Ok, parent);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
 }
 
-bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& title)
-{
+bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& title) {
     if (g_Scripted) {
         g_Shown.append({text, title, true});
         // An empty queue answers the default button, which is No.
@@ -47,19 +43,16 @@ bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& ti
     return box.exec() == QMessageBox::Yes;
 }
 
-void MessageBox::setScripted(bool scripted)
-{
+void MessageBox::setScripted(bool scripted) {
     g_Scripted = scripted;
     g_Answers.clear();
     g_Shown.clear();
 }
 
-void MessageBox::queueAnswer(Answer answer)
-{
+void MessageBox::queueAnswer(Answer answer) {
     g_Answers.enqueue(answer);
 }
 
-QList<MessageBox::Shown> MessageBox::takeShown()
-{
+QList<MessageBox::Shown> MessageBox::takeShown() {
     return std::exchange(g_Shown, {});
 }

@@ -8,8 +8,7 @@ bool g_Recording = false;
 int g_Ends = 0;
 } // namespace
 
-void ProgramEnd::End()
-{
+void ProgramEnd::End() {
     if (g_Recording) {
         ++g_Ends;
         return;
@@ -21,13 +20,11 @@ void ProgramEnd::End()
     QCoreApplication::exit(0);
 }
 
-void ProgramEnd::setRecording(bool recording)
-{
+void ProgramEnd::setRecording(bool recording) {
     g_Recording = recording;
     g_Ends = 0;
 }
 
-int ProgramEnd::takeEnds()
-{
+int ProgramEnd::takeEnds() {
     return std::exchange(g_Ends, 0);
 }

@@ -1,0 +1,16 @@
+#include "form4.h"
+#include "settingsfile.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    // The browser panes share one GL context; this must be set before the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvala"));
+    QApplication::setDesktopFileName(QStringLiteral("corvala"));
+
+    Form4 main(QStringLiteral(CORVALA_GATEWAY_URL), SettingsFile::Path());
+    main.Start();
+    return app.exec();
+}

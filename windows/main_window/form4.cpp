@@ -1,0 +1,361 @@
+#include "form4.h"
+#include "ui_form4.h"
+
+#include "answers.h"
+#include "form12.h"
+#include "form7.h"
+#include "form9.h"
+#include "internettransfer.h"
+#include "keytext.h"
+#include "lists.h"
+#include "messagebox.h"
+#include "platformerror.h"
+#include "programend.h"
+#include "settingsfile.h"
+#include "systembrowser.h"
+#include "windowlook.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QTreeWidget>
+
+namespace {
+const QString kCrLf = QStringLiteral("\r\n");
+
+// Gathers the failures of one action, so that a gateway that is down gives one message,
+// not one per request.
+class FailureScope {
+public:
+    FailureScope(QStringList*& slot) : m_Slot(slot), m_Outer(slot) { m_Slot = &m_List; }
+    ~FailureScope() { m_Slot = m_Outer; }
+    const QStringList& list() const { return m_List; }
+
+private:
+    QStringList*& m_Slot;
+    QStringList* m_Outer;
+    QStringList m_List;
+};
+} // namespace
+
+Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* parent)
+    : QMainWindow(parent), m_GatewayBase(gatewayBase), m_SettingsPath(settingsPath) {
+    WindowLook::Prepare();
+    ui = std::make_unique<Ui::Form4>();
+    ui->setupUi(this);
+    WindowLook::FixPointSizes(this);
+
+    Inet1 = new InternetTransfer(this);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+    Inet2 = new InternetTransfer(this);
+    Inet2->setObjectName(QStringLiteral("Inet2"));
+
+    // Fixed border with a close box only; the client area is 541 x 472 below the menu bar.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    ui->centralwidget->setFixedSize(541, 472);
+    setFixedSize(541, 472 + ui->menubar->sizeHint().height());
+    ui->centralwidget->setAutoFillBackground(true);
+
+    connect(ui->Exit, &QAction::triggered, this, &Form4::Exit_Click);
+    connect(ui->settin, &QAction::triggered, this, &Form4::settin_Click);
+    connect(ui->dem, &QAction::triggered, this, &Form4::dem_Click);
+    connect(ui->get, &QAction::triggered, this, &Form4::get_Click);
+    connect(ui->about, &QAction::triggered, this, &Form4::about_Click);
+    connect(ui->xpcmdbutton1, &xpcmdbutton::Click, this, &Form4::xpcmdbutton1_Click);
+    connect(ui->xpcmdbutton2, &xpcmdbutton::Click, this, &Form4::xpcmdbutton2_Click);
+    connect(ui->xpcmdbutton3, &xpcmdbutton::Click, this, &Form4::xpcmdbutton3_Click);
+    connect(ui->xpcmdbutton4, &xpcmdbutton::Click, this, &Form4::xpcmdbutton4_Click);
+    connect(ui->xpcmdbutton5, &xpcmdbutton::Click, this, &Form4::xpcmdbutton5_Click);
+    connect(ui->xphelp1, &xphelp::Click, this, &Form4::xphelp1_Click);
+    connect(ui->xphelp2, &xphelp::Click, this, &Form4::xphelp2_Click);
+
+    // A click anywhere in a tree, beside the nodes too, copies the selected node.
+    ui->TreeView1->viewport()->installEventFilter(this);
+    ui->TreeView2->viewport()->installEventFilter(this);
+
+    ui->plan->setFocus();
+}
+
+Form4::~Form4() {
+    // The other windows are top-level windows of their own; they end with this one.
+    delete m_Form7.data();
+    delete m_Form9.data();
+    delete m_Form12.data();
+}
+
+void Form4::Start() {
+    Form_Load();
+    if (!m_HiddenByStartUp) {
+        show();
+        ui->plan->setFocus();
+    }
+}
+
+void Form4::Form_Load() {
+    FailureScope failures(m_Failures);
+
+    // The base address comes first: the version request and the update notice build on it.
+    ui->dom->setText(m_GatewayBase);
+    const QString dom = ui->dom->text();
+
+    ui->WebBrowser1->Navigate(Requests::Tips(dom));
+
+    // A version that cannot be fetched counts as not known: go on as for a current copy.
+    bool current = true;
+    try {
+        current = IsCurrentVersion(Inet1->OpenURL(Requests::Version(dom)));
+    } catch (const PlatformError& e) {
+        Failed(tr("checking the version"), e.description());
+    }
+    if (!current) {
+        MessageBox::Show(this, QStringLiteral("You do not have the latest version!"));
+        ShowUpdateNotice();
+        m_HiddenByStartUp = true;
+        hide();
+    }
+
+    ui->usr->setText(ReadIni(SettingsFile::kSection, SettingsFile::kUser, m_SettingsPath));
+    ui->hst->setText(ReadIni(SettingsFile::kSection, SettingsFile::kHost, m_SettingsPath));
+    KeyText::ToBox(ui->key, SettingsFile::KeyFromStored(ReadIni(
+                                SettingsFile::kSection, SettingsFile::kKey, m_SettingsPath)));
+
+    const Connection c = connection();
+    if (c.usr.isEmpty() || c.hst.isEmpty() || c.key.isEmpty()) {
+        if (c.usr.isEmpty() || c.hst.isEmpty())
+            MessageBox::Show(this, QStringLiteral("Please fill in your WHM Settings"),
+                             QStringLiteral("Settings"));
+        m_HiddenByStartUp = true;
+        hide();
+        ShowSettings();
+    }
+
+    ui->ad1->Navigate(Requests::PartnerA(dom));
+    ui->ad3->Navigate(Requests::PartnerB(dom));
+
+    client();
+    Paks();
+
+    ReportFailures(tr("Corvala could not reach its gateway while starting up."), failures.list());
+}
+
+void Form4::client() {
+    FillTree(ui->TreeView1, tr("Loading the account list"),
+             [this] { return FetchAccountList(*Inet2, connection()); });
+}
+
+void Form4::Paks() {
+    FillTree(ui->TreeView2, tr("Loading the package list"),
+             [this] { return FetchPackageList(*Inet2, connection()); });
+}
+
+void Form4::RefreshLists() {
+    FailureScope failures(m_Failures);
+    client();
+    Paks();
+    ReportFailures(tr("Corvala could not refresh the lists."), failures.list());
+}
+
+void Form4::FillTree(QTreeWidget* tree, const QString& doing,
+                     const std::function<QStringList()>& fetch) {
+    tree->clear();
+    QStringList items;
+    try {
+        items = fetch();
+    } catch (const PlatformError& e) {
+        Failed(doing, e.description());
+        return;
+    }
+    QList<QTreeWidgetItem*> nodes;
+    nodes.reserve(items.size());
+    for (const QString& item : items)
+        nodes.append(new QTreeWidgetItem(QStringList{item}));
+    tree->addTopLevelItems(nodes);
+}
+
+void Form4::Failed(const QString& doing, const QString& why) {
+    const QString line = doing + QStringLiteral(": ") + why;
+    if (m_Failures) {
+        m_Failures->append(line);
+        return;
+    }
+    ReportFailures(tr("Corvala could not finish a request to its gateway."), {line});
+}
+
+void Form4::ReportFailures(const QString& during, const QStringList& failures) {
+    if (failures.isEmpty())
+        return;
+    MessageBox::Show(this,
+                     during + kCrLf + kCrLf + failures.join(kCrLf) + kCrLf + kCrLf +
+                         tr("A list that could not be loaded stays empty; \"Refresh All\" "
+                            "tries again."),
+                     tr("Gateway not reachable"));
+}
+
+Connection Form4::connection() const {
+    return Connection{ui->dom->text(), ui->usr->text(), ui->hst->text(), KeyText::FromBox(ui->key)};
+}
+
+void Form4::setConnectionSettings(const QString& usr, const QString& hst, const QString& key) {
+    ui->usr->setText(usr);
+    ui->hst->setText(hst);
+    KeyText::ToBox(ui->key, key);
+}
+
+void Form4::ShowSettings() {
+    if (!m_Form7) {
+        m_Form7 = new Form7(*this);
+        m_Form7->Form_Load();
+    }
+    m_Form7->show();
+    m_Form7->raise();
+    m_Form7->activateWindow();
+}
+
+void Form4::ShowAbout() {
+    if (!m_Form9)
+        m_Form9 = new Form9(ui->dom->text());
+    m_Form9->show();
+    m_Form9->raise();
+    m_Form9->activateWindow();
+}
+
+void Form4::ShowUpdateNotice() {
+    if (!m_Form12) {
+        m_Form12 = new Form12;
+        m_Form12->Form_Load(ui->dom->text());
+    }
+    m_Form12->show();
+    m_Form12->raise();
+    m_Form12->activateWindow();
+}
+
+Form7* Form4::settingsDialog() const {
+    return m_Form7;
+}
+
+Form9* Form4::aboutWindow() const {
+    return m_Form9;
+}
+
+Form12* Form4::updateNotice() const {
+    return m_Form12;
+}
+
+void Form4::SettingsDialogClosed() {
+    // Without this the program would run on with no window on the screen.
+    if (m_HiddenByStartUp && isHidden() && !(m_Form12 && m_Form12->isVisible())) {
+        m_HiddenByStartUp = false;
+        show();
+    }
+}
+
+void Form4::closeEvent(QCloseEvent* event) {
+    event->accept();
+    ProgramEnd::End();
+}
+
+bool Form4::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == ui->TreeView1->viewport())
+            TreeView1_Click();
+        else if (watched == ui->TreeView2->viewport())
+            TreeView2_Click();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form4::Exit_Click() {
+    ProgramEnd::End();
+}
+
+void Form4::settin_Click() {
+    ShowSettings();
+}
+
+void Form4::dem_Click() {
+    OpenSitePage(Requests::LiveDemo(ui->dom->text()), tr("the live demo"));
+}
+
+void Form4::get_Click() {
+    OpenSitePage(Requests::Help(ui->dom->text()), tr("the help page"));
+}
+
+void Form4::about_Click() {
+    ShowAbout();
+}
+
+void Form4::OpenSitePage(const QString& address, const QString& what) {
+    try {
+        SystemBrowser::open(address);
+    } catch (const PlatformError& e) {
+        MessageBox::Show(this,
+                         tr("Corvala could not open %1 in the web browser.").arg(what) + kCrLf +
+                             e.description(),
+                         tr("Web Browser"));
+    }
+}
+
+namespace {
+// The tree's selected node, or none: a click with nothing selected does nothing.
+QTreeWidgetItem* SelectedNode(QTreeWidget* tree) {
+    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+} // namespace
+
+void Form4::TreeView1_Click() {
+    if (QTreeWidgetItem* node = SelectedNode(ui->TreeView1))
+        ui->ausr->setText(node->text(0));
+}
+
+void Form4::TreeView2_Click() {
+    if (QTreeWidgetItem* node = SelectedNode(ui->TreeView2))
+        ui->plan->setText(node->text(0));
+}
+
+void Form4::xpcmdbutton1_Click() {
+    ui->WebBrowser1->Navigate(QStringLiteral("about:blank"));
+    ui->WebBrowser1->Navigate(Requests::CreateAccount(
+        connection(), ui->domain->text(), ui->user->text(), ui->pass->text(), ui->plan->text()));
+}
+
+void Form4::xpcmdbutton2_Click() {
+    RefreshLists();
+}
+
+void Form4::xpcmdbutton3_Click() {
+    ui->WebBrowser1->Navigate(Requests::Suspend(connection(), ui->ausr->text()));
+}
+
+void Form4::xpcmdbutton4_Click() {
+    ui->WebBrowser1->Navigate(Requests::Unsuspend(connection(), ui->ausr->text()));
+}
+
+void Form4::xpcmdbutton5_Click() {
+    const QString account = ui->ausr->text();
+    // Terminating deletes the account's data on the server: nothing goes out without a Yes.
+    if (!MessageBox::Confirm(this,
+                             QStringLiteral("Terminate the account %1? Its files, mail and "
+                                            "databases are deleted.")
+                                 .arg(account),
+                             QStringLiteral("Terminate Account")))
+        return;
+    ui->WebBrowser1->Navigate(Requests::Terminate(connection(), account));
+}
+
+void Form4::xphelp1_Click() {
+    MessageBox::Show(this,
+                     QStringLiteral("To create an account you need to fill in") + kCrLf +
+                         QStringLiteral("ALL of the fields above."),
+                     QStringLiteral("Help"));
+}
+
+void Form4::xphelp2_Click() {
+    MessageBox::Show(this,
+                     QStringLiteral("Simply type the User in and click the desired command") +
+                         kCrLf +
+                         QStringLiteral("You can use the client list on the right to get a "
+                                        "username."),
+                     QStringLiteral("Help"));
+}

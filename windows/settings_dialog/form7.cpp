@@ -1,0 +1,71 @@
+#include "form7.h"
+#include "ui_form7.h"
+
+#include "form4.h"
+#include "keytext.h"
+#include "messagebox.h"
+#include "platformerror.h"
+#include "settingsfile.h"
+#include "windowlook.h"
+
+#include <QCloseEvent>
+
+Form7::Form7(Form4& main) : QWidget(nullptr), m_Main(main) {
+    WindowLook::Prepare();
+    ui = std::make_unique<Ui::Form7>();
+    ui->setupUi(this);
+    WindowLook::FixPointSizes(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(353, 399);
+    connect(ui->xpcmdbutton1, &xpcmdbutton::Click, this, &Form7::xpcmdbutton1_Click);
+    connect(ui->xphelp1, &xphelp::Click, this, &Form7::xphelp1_Click);
+}
+
+Form7::~Form7() = default;
+
+void Form7::Form_Load() {
+    const Connection c = m_Main.connection();
+    ui->user->setText(c.usr);
+    KeyText::ToBox(ui->key, c.key);
+    ui->host->setText(c.hst);
+}
+
+void Form7::xpcmdbutton1_Click() {
+    using namespace SettingsFile;
+    const QString path = m_Main.settingsPath();
+    try {
+        WriteIni(kSection, kUser, ui->user->text(), path);
+        WriteIni(kSection, kHost, ui->host->text(), path);
+        WriteIni(kSection, kKey, KeyToStored(KeyText::FromBox(ui->key)), path);
+    } catch (const PlatformError& e) {
+        // Nothing downstream may act as if the save happened: the dialog stays open with
+        // what was typed, and the main window keeps the settings it had.
+        MessageBox::Show(
+            this, tr("The settings could not be saved.") + QStringLiteral("\r\n") + e.description(),
+            QStringLiteral("Settings"));
+        return;
+    }
+    // The main window takes what the file holds now, not what was typed.
+    m_Main.setConnectionSettings(ReadIni(kSection, kUser, path), ReadIni(kSection, kHost, path),
+                                 KeyFromStored(ReadIni(kSection, kKey, path)));
+    m_Main.show();
+    m_Main.RefreshLists();
+    hide();
+}
+
+void Form7::xphelp1_Click() {
+    MessageBox::Show(this,
+                     QStringLiteral("You can find your Access Key by logging into your WHM "
+                                    "manually and clicking 'Setup Remote Access Key'.") +
+                         QStringLiteral("\r\n") +
+                         QStringLiteral("Then copy and paste this into the Key box on this "
+                                        "software."),
+                     QStringLiteral("Help"));
+}
+
+void Form7::closeEvent(QCloseEvent* event) {
+    event->accept();
+    m_Main.SettingsDialogClosed();
+}

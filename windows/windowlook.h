@@ -1,0 +1,16 @@
+#pragma once
+
+class QWidget;
+
+// What every window needs before its form is built, and the point sizes Designer cannot
+// store.
+namespace WindowLook {
+// Embeds the pictures and maps the classic font names onto metric-compatible ones where
+// the classic fonts are missing. Safe to call more than once.
+void Prepare();
+
+// Designer stores whole point sizes; the windows are drawn in the classic 8.25 and 9.75
+// point sizes, which the forms store as 8 and 10. Adjusts root and every child whose font
+// was set by its form, including the command buttons' "Font" property.
+void FixPointSizes(QWidget* root);
+} // namespace WindowLook
