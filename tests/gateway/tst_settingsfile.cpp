@@ -1,0 +1,157 @@
+#include "platformerror.h"
+#include "settingsfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace SettingsFile;
+
+class TestSettingsFile : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_Dir;
+    QString m_Path;
+
+    QByteArray contents() const {
+        QFile f(m_Path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    // What the settings dialog's save does: write the three values, then read them back.
+    void save(const QString& user, const QString& host, const QString& key) {
+        WriteIni(kSection, kUser, user, m_Path);
+        WriteIni(kSection, kHost, host, m_Path);
+        WriteIni(kSection, kKey, KeyToStored(key), m_Path);
+    }
+
+private slots:
+    void init() {
+        m_Path = m_Dir.filePath(kFileName);
+        QFile::remove(m_Path);
+    }
+
+    void noFileReadsEmpty() {
+        QCOMPARE(ReadIni(kSection, kUser, m_Path), QString());
+        QCOMPARE(ReadIni(kSection, kHost, m_Path), QString());
+        QCOMPARE(KeyFromStored(ReadIni(kSection, kKey, m_Path)), QString());
+        QVERIFY(!QFile::exists(m_Path));
+    }
+
+    void newFileHoldsTheThreeKeysInOrder() {
+        save("root", "whm.example.com", "AB12\r\nCD34\r\nEF56");
+        QCOMPARE(contents(),
+                 QByteArray("[settings]\nuser=root\nhost=whm.example.com\nkey=AB12*CD34*EF56\n"));
+        QCOMPARE(ReadIni(kSection, kUser, m_Path), QStringLiteral("root"));
+        QCOMPARE(ReadIni(kSection, kHost, m_Path), QStringLiteral("whm.example.com"));
+        QCOMPARE(KeyFromStored(ReadIni(kSection, kKey, m_Path)),
+                 QStringLiteral("AB12\r\nCD34\r\nEF56"));
+    }
+
+    void savingAgainReplacesValues() {
+        save("a", "b", "c");
+        save("", "h2", "x\r\ny");
+        QCOMPARE(contents(), QByteArray("[settings]\nuser=\nhost=h2\nkey=x*y\n"));
+        QCOMPARE(ReadIni(kSection, kUser, m_Path), QString());
+    }
+
+    void keyTransform_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("three lines") << "l1\r\nl2\r\nl3"
+                                     << "l1*l2*l3"
+                                     << "l1\r\nl2\r\nl3";
+        QTest::newRow("typed star becomes a line break") << "a*b"
+                                                         << "a*b"
+                                                         << "a\r\nb";
+        QTest::newRow("LF breaks") << "l1\nl2\n"
+                                   << "l1*l2*"
+                                   << "l1\r\nl2\r\n";
+        QTest::newRow("lone CR") << "a\rb"
+                                 << "a*b"
+                                 << "a\r\nb";
+        QTest::newRow("LF CR is two breaks") << "a\n\rb"
+                                             << "a**b"
+                                             << "a\r\n\r\nb";
+        QTest::newRow("no break") << "abc"
+                                  << "abc"
+                                  << "abc";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
+    }
+    void keyTransform() {
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        QFETCH(QString, readBack);
+        QCOMPARE(KeyToStored(typed), stored);
+        WriteIni(kSection, kKey, KeyToStored(typed), m_Path);
+        QCOMPARE(ReadIni(kSection, kKey, m_Path), stored);
+        QCOMPARE(KeyFromStored(ReadIni(kSection, kKey, m_Path)), readBack);
+    }
+
+    void longValuesReadBackCut() {
+        QString value;
+        for (int i = 0; i < 3000; ++i)
+            value += QChar(u'a' + i % 26);
+        WriteIni(kSection, kKey, value, m_Path);
+        QCOMPARE(ReadIni(kSection, kKey, m_Path), value.left(2554));
+
+        WriteIni(kSection, kKey, value.left(2554), m_Path);
+        QCOMPARE(ReadIni(kSection, kKey, m_Path), value.left(2554));
+        WriteIni(kSection, kKey, value.left(2555), m_Path);
+        QCOMPARE(ReadIni(kSection, kKey, m_Path).size(), 2554);
+
+        // The cut never leaves half a character behind.
+        const QString emoji = QString(2553, QLatin1Char('x')) + QString::fromUtf8("😀😀");
+        WriteIni(kSection, kKey, emoji, m_Path);
+        QCOMPARE(ReadIni(kSection, kKey, m_Path), QString(2553, QLatin1Char('x')));
+    }
+
+    void failedWriteIsReported() {
+        QFile blocker(m_Dir.filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString path = m_Dir.filePath("blocker/settings.whm");
+        QVERIFY_THROWS_EXCEPTION(PlatformError, WriteIni(kSection, kUser, "u", path));
+        QCOMPARE(ReadIni(kSection, kUser, path), QString());
+    }
+
+    void fileLivesBesideTheExecutableWhenItCan() {
+        QTemporaryDir exe;
+        QTemporaryDir config;
+        QCOMPARE(PathFor(exe.path(), config.path()), QDir(exe.path()).filePath(kFileName));
+        // The probe leaves nothing behind.
+        QCOMPARE(QDir(exe.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    void unwritableExecutableFolderFallsBackToConfigFolder() {
+        QTemporaryDir base;
+        // A folder that cannot exist, because a file holds its parent's name: even root
+        // cannot create a file there.
+        QFile blocker(QDir(base.path()).filePath("bin"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString exeFolder = QDir(base.path()).filePath("bin/app");
+        const QString config = QDir(base.path()).filePath("config/Corvala");
+        const QString path = PathFor(exeFolder, config);
+        QCOMPARE(path, QDir(config).filePath(kFileName));
+        QVERIFY(QFileInfo(config).isDir()); // created, so that the first save can succeed
+        WriteIni(kSection, kUser, "u", path);
+        QCOMPARE(ReadIni(kSection, kUser, path), QStringLiteral("u"));
+    }
+
+    void pathUsesTheExecutableFolder() {
+        // The test executable's folder is writable, so the file belongs beside it.
+        QCOMPARE(QFileInfo(Path()).absolutePath(),
+                 QFileInfo(QCoreApplication::applicationDirPath()).absoluteFilePath());
+        QCOMPARE(QFileInfo(Path()).fileName(), kFileName);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "tst_settingsfile.moc"
