@@ -10,4 +10,5 @@ public:
     static QPoint position();
     static void setPosition(const QPoint& screenPos); // tests only: overrides the real one
     static void clearOverride();
+    static bool isOverridden();
 };

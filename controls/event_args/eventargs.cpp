@@ -1,0 +1,105 @@
+#include "eventargs.h"
+
+#include <QtGlobal>
+
+short EventArgs::Button(Qt::MouseButtons buttons) {
+    short result = 0;
+    if (buttons & Qt::LeftButton)
+        result |= 1;
+    if (buttons & Qt::RightButton)
+        result |= 2;
+    if (buttons & Qt::MiddleButton)
+        result |= 4;
+    return result;
+}
+
+short EventArgs::Shift(Qt::KeyboardModifiers modifiers) {
+    short result = 0;
+    if (modifiers & Qt::ShiftModifier)
+        result |= 1;
+    if (modifiers & Qt::ControlModifier)
+        result |= 2;
+    if (modifiers & Qt::AltModifier)
+        result |= 4;
+    return result;
+}
+
+short EventArgs::KeyCode(int qtKey) {
+    // Letters and digits share their numbers; the rest is looked up.
+    if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
+        return short(qtKey);
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return short(0x70 + (qtKey - Qt::Key_F1));
+    switch (qtKey) {
+    case Qt::Key_Backspace:
+        return 0x08;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return 0x09;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 0x0D;
+    case Qt::Key_Shift:
+        return 0x10;
+    case Qt::Key_Control:
+        return 0x11;
+    case Qt::Key_Alt:
+        return 0x12;
+    case Qt::Key_Pause:
+        return 0x13;
+    case Qt::Key_CapsLock:
+        return 0x14;
+    case Qt::Key_Escape:
+        return 0x1B;
+    case Qt::Key_Space:
+        return 0x20;
+    case Qt::Key_PageUp:
+        return 0x21;
+    case Qt::Key_PageDown:
+        return 0x22;
+    case Qt::Key_End:
+        return 0x23;
+    case Qt::Key_Home:
+        return 0x24;
+    case Qt::Key_Left:
+        return 0x25;
+    case Qt::Key_Up:
+        return 0x26;
+    case Qt::Key_Right:
+        return 0x27;
+    case Qt::Key_Down:
+        return 0x28;
+    case Qt::Key_Insert:
+        return 0x2D;
+    case Qt::Key_Delete:
+        return 0x2E;
+    case Qt::Key_Semicolon:
+    case Qt::Key_Colon:
+        return 0xBA;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        return 0xBB;
+    case Qt::Key_Comma:
+    case Qt::Key_Less:
+        return 0xBC;
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore:
+        return 0xBD;
+    case Qt::Key_Period:
+    case Qt::Key_Greater:
+        return 0xBE;
+    case Qt::Key_Slash:
+    case Qt::Key_Question:
+        return 0xBF;
+    default:
+        return 0; // no virtual-key number of its own
+    }
+}
+
+void EventArgs::ensurePictures() {
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(controls);
+        return true;
+    }();
+    Q_UNUSED(loaded);
+}

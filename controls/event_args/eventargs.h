@@ -1,0 +1,16 @@
+#pragma once
+
+#include <Qt>
+
+// The controls' event arguments in the form their handlers expect: pointer buttons and
+// modifier keys as bits (left 1, right 2, middle 4; Shift 1, Ctrl 2, Alt 4) and key codes
+// as the desktop's virtual-key numbers.
+class EventArgs {
+public:
+    static short Button(Qt::MouseButtons buttons);
+    static short Shift(Qt::KeyboardModifiers modifiers);
+    static short KeyCode(int qtKey);
+    // Loads the controls' picture strips into the resource system (they live in a static
+    // library, whose resource initialiser the linker would otherwise drop).
+    static void ensurePictures();
+};
