@@ -1,0 +1,60 @@
+// The site's pages and the version answer, on the paths the desktop program uses.
+#include "gatewayundertest.h"
+#include "whmsimulator.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class GatewayPages : public ::testing::Test {
+protected:
+    WhmSimulator whm;
+    GatewayUnderTest gateway{whm};
+};
+
+TEST_F(GatewayPages, VersionIsTheBareNumber) {
+    auto res = gateway.get("/version.txt");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, "1.7") << "the program compares the whole body, line breaks included";
+}
+
+TEST_F(GatewayPages, EverySitePageIsServed) {
+    for (const char* path : {"/", "/help.php", "/demolive.php", "/tips.php", "/dl.php",
+                             "/partner-hosting.php", "/partner-ssl.php"}) {
+        SCOPED_TRACE(path);
+        auto res = gateway.get(path);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_NE(res->get_header_value("Content-Type").find("text/html"), std::string::npos);
+        EXPECT_NE(res->body.find("</html>"), std::string::npos);
+        // Offline use: no page pulls anything from elsewhere.
+        EXPECT_EQ(res->body.find("=\"http"), std::string::npos);
+        EXPECT_EQ(res->body.find("url("), std::string::npos);
+    }
+    auto missing = gateway.get("/missing.php");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+}
+
+TEST_F(GatewayPages, HelpExplainsTheFieldsAndTheAccessKey) {
+    auto res = gateway.get("/help.php");
+    ASSERT_TRUE(res);
+    for (const char* text :
+         {"Setup Remote Access Key", "WHM Username", "Host", "Access Key", "Create Account",
+          "Suspend Account", "UnSuspend Account", "Terminate Account", "Refresh All", "Domain Name",
+          "Package", "Clients", "Packages", "Result", "--whm-ca"}) {
+        EXPECT_NE(res->body.find(text), std::string::npos) << "help does not mention " << text;
+    }
+}
+
+TEST_F(GatewayPages, TipsChangeFromLoadToLoad) {
+    auto first = gateway.get("/tips.php");
+    auto second = gateway.get("/tips.php");
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_NE(first->body, second->body);
+    EXPECT_NE(first->body.find("Tip:"), std::string::npos);
+}
+
+} // namespace

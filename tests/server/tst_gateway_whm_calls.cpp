@@ -1,0 +1,200 @@
+// Each request of the desktop program becomes the right WHM API 1 call, with the right
+// parameters and login, and WHM's answer comes back in the form the program reads.
+#include "fakewhm.h"
+#include "gatewayundertest.h"
+#include "httpswhmapi.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Params = std::multimap<std::string, std::string>;
+
+class GatewayWhmCalls : public ::testing::Test {
+protected:
+    FakeWhm whm;
+    HttpsWhmApi api{{whm.port(), whm.certificate().certificateFile()}};
+    GatewayUnderTest gateway{api};
+};
+
+TEST_F(GatewayWhmCalls, EachRequestBecomesItsWhmFunctionWithItsParameters) {
+    struct Case {
+        std::string path;
+        std::vector<std::pair<std::string, std::string>> query;
+        std::string function;
+        Params params;
+    };
+    const std::vector<Case> cases = {
+        {"/clients.php",
+         {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "KEY"}},
+         "listaccts",
+         {{"want", "user"}}},
+        {"/paks.php",
+         {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "KEY"}},
+         "listpkgs",
+         {}},
+        {"/ad.php",
+         {{"acctdomain", "shop.example"},
+          {"acctuser", "shop"},
+          {"acctpass", "s3cret"},
+          {"acctplan", "gold"},
+          {"user", "root"},
+          {"host", "127.0.0.1"},
+          {"accesshash", "KEY"}},
+         "createacct",
+         {{"username", "shop"},
+          {"domain", "shop.example"},
+          {"password", "s3cret"},
+          {"plan", "gold"}}},
+        {"/sus.php",
+         {{"host", "127.0.0.1"}, {"user", "root"}, {"accesshash", "KEY"}, {"suspenduser", "bob"}},
+         "suspendacct",
+         {{"user", "bob"}}},
+        {"/unsus.php",
+         {{"host", "127.0.0.1"}, {"user", "root"}, {"accesshash", "KEY"}, {"usr", "bob"}},
+         "unsuspendacct",
+         {{"user", "bob"}}},
+        {"/term.php",
+         {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "KEY"}, {"usr", "bob"}},
+         "removeacct",
+         {{"username", "bob"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        size_t before = whm.seen().size();
+        auto res = gateway.get(c.path, c.query);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        auto seen = whm.seen();
+        ASSERT_EQ(seen.size(), before + 1) << "exactly one WHM call per request";
+        const FakeWhm::Seen& call = seen.back();
+        EXPECT_EQ(call.path, "/json-api/" + c.function);
+        EXPECT_EQ(call.authorization, "whm root:KEY");
+        Params expected = c.params;
+        expected.emplace("api.version", "1");
+        EXPECT_EQ(call.params, expected);
+    }
+}
+
+TEST_F(GatewayWhmCalls, KeyLineBreaksAreRemovedFromTheLogin) {
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"0123ABCD\r\n4567EFGH\r\n89AB\r\n", "whm root:0123ABCD4567EFGH89AB"},
+        {"0123\n4567\r89AB", "whm root:0123456789AB"},
+        {"single", "whm root:single"},
+    };
+    for (const auto& [key, header] : keys) {
+        auto res = gateway.get("/paks.php",
+                               {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", key}});
+        ASSERT_TRUE(res);
+        EXPECT_EQ(whm.seen().back().authorization, header);
+    }
+    // A line break in the user name must not start a header of its own either.
+    auto res = gateway.get(
+        "/paks.php", {{"user", "root\r\nX-Extra: 1"}, {"host", "127.0.0.1"}, {"accesshash", "K"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(whm.seen().back().authorization, "whm rootX-Extra: 1:K");
+}
+
+TEST_F(GatewayWhmCalls, ValuesWithReservedCharactersReachWhmUnchanged) {
+    const std::string password = "p&ss=w+rd #%?/ \xC3\xBC";
+    const std::string domain = "caf\xC3\xA9.example";
+    auto res = gateway.get("/ad.php", {{"acctdomain", domain},
+                                       {"acctuser", "cafe"},
+                                       {"acctpass", password},
+                                       {"acctplan", "plan with blanks"},
+                                       {"user", "root"},
+                                       {"host", "127.0.0.1"},
+                                       {"accesshash", "K"}});
+    ASSERT_TRUE(res);
+    const Params params = whm.seen().back().params;
+    EXPECT_EQ(params.find("password")->second, password);
+    EXPECT_EQ(params.find("domain")->second, domain);
+    EXPECT_EQ(params.find("plan")->second, "plan with blanks");
+    EXPECT_EQ(params.count("password"), 1u) << "the '&' must not split the value";
+}
+
+TEST_F(GatewayWhmCalls, ListsAreNamesJoinedByTheMarker) {
+    const std::vector<std::pair<std::string, std::string>> login = {
+        {"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}};
+
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},
+        "data":{"acct":[{"user":"alice","domain":"a.example"},{"user":"bob"},{"user":"carol"}]}})");
+    auto res = gateway.get("/clients.php", login);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, "alice<BR>bob<BR>carol") << "no marker after the last name";
+
+    whm.answer(
+        200,
+        R"({"metadata":{"result":1,"reason":"OK"},"data":{"pkg":[{"name":"default"},{"name":"gold plan"}]}})");
+    res = gateway.get("/paks.php", login);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "default<BR>gold plan");
+
+    // An empty server lists nothing at all: an empty body, which the program reads as no item.
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},"data":{"acct":[]}})");
+    res = gateway.get("/clients.php", login);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, "");
+
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},"data":{"acct":[{"user":"solo"}]}})");
+    res = gateway.get("/clients.php", login);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "solo");
+}
+
+TEST_F(GatewayWhmCalls, EchoedNamesAreEscaped) {
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},
+        "data":{"acct":[{"user":"<script>"},{"user":"a<BR>b"},{"user":"x&y"}]}})");
+    auto res =
+        gateway.get("/clients.php", {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "&lt;script&gt;<BR>a&lt;BR&gt;b<BR>x&amp;y")
+        << "a name can neither carry markup nor split the list";
+
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"Done <img src=x onerror=alert(1)>"}})");
+    res = gateway.get("/sus.php", {{"host", "127.0.0.1"},
+                                   {"user", "root"},
+                                   {"accesshash", "K"},
+                                   {"suspenduser", "<script>alert(1)</script>"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body.find("<script>"), std::string::npos);
+    EXPECT_EQ(res->body.find("<img"), std::string::npos);
+    EXPECT_NE(res->body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(res->body.find("Done &lt;img"), std::string::npos);
+}
+
+TEST_F(GatewayWhmCalls, CommandPagesStateWhmsOutcome) {
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"Account Creation Ok"}})");
+    auto res = gateway.get("/ad.php", {{"acctdomain", "shop.example"},
+                                       {"acctuser", "shop"},
+                                       {"acctpass", "pw"},
+                                       {"acctplan", "gold"},
+                                       {"user", "root"},
+                                       {"host", "127.0.0.1"},
+                                       {"accesshash", "K"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->get_header_value("Content-Type").find("text/html"), std::string::npos);
+    EXPECT_NE(res->body.find("Account created: shop"), std::string::npos);
+    EXPECT_NE(res->body.find("Account Creation Ok"), std::string::npos);
+
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"Account removed"}})");
+    res =
+        gateway.get("/term.php",
+                    {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}, {"usr", "bob"}});
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("Account terminated: bob"), std::string::npos);
+}
+
+TEST_F(GatewayWhmCalls, CommandWithoutAnAccountIsNotSentToWhm) {
+    size_t before = whm.seen().size();
+    auto res = gateway.get(
+        "/term.php", {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}, {"usr", ""}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(whm.seen().size(), before);
+    EXPECT_NE(res->body.find("Account not terminated"), std::string::npos);
+}
+
+} // namespace
