@@ -40,6 +40,12 @@ QString describe(const QUrl& url) {
         .toDisplayString();
 }
 
+QString size(qint64 bytes) {
+    constexpr qint64 kMiB = 1024 * 1024;
+    return bytes % kMiB == 0 ? QStringLiteral("%1 MiB").arg(bytes / kMiB)
+                             : QStringLiteral("%1 bytes").arg(bytes);
+}
+
 QString seconds(std::chrono::milliseconds ms) {
     return QString::number(ms.count() / 1000.0, 'g', 3);
 }
@@ -103,10 +109,8 @@ QString InternetTransfer::OpenURL(const QString& address) {
         throw PlatformError(QStringLiteral("Could not fetch %1: no answer for %2 seconds.")
                                 .arg(name, seconds(m_IdleTimeout)));
     if (tooLarge)
-        throw PlatformError(
-            QStringLiteral("Could not fetch %1: the answer is larger than %2 bytes.")
-                .arg(name)
-                .arg(m_MaxBodySize));
+        throw PlatformError(QStringLiteral("Could not fetch %1: the answer is larger than %2.")
+                                .arg(name, size(m_MaxBodySize)));
 
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
@@ -144,9 +148,7 @@ QString InternetTransfer::OpenURL(const QString& address) {
 
     const QByteArray body = reply->readAll();
     if (body.size() > m_MaxBodySize) // an answer that came in faster than its progress report
-        throw PlatformError(
-            QStringLiteral("Could not fetch %1: the answer is larger than %2 bytes.")
-                .arg(name)
-                .arg(m_MaxBodySize));
+        throw PlatformError(QStringLiteral("Could not fetch %1: the answer is larger than %2.")
+                                .arg(name, size(m_MaxBodySize)));
     return QString::fromUtf8(body);
 }
