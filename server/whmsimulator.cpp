@@ -54,14 +54,15 @@ bool isValidDomainName(const std::string& domain) {
            });
 }
 
-WhmSimulator::WhmSimulator() {
+WhmSimulator::WhmSimulator(bool sampleAccounts) {
     m_packages = {"default", "bronze", "silver", "gold"};
-    m_accounts = {
-        {"alice", "alice-bakery.example", "silver", false},
-        {"bob", "bobs-garage.example", "bronze", false},
-        {"carol", "carol-photos.example", "gold", false},
-        {"dave", "dave-blog.example", "default", true},
-    };
+    if (sampleAccounts)
+        m_accounts = {
+            {"alice", "alice-bakery.example", "silver", false},
+            {"bob", "bobs-garage.example", "bronze", false},
+            {"carol", "carol-photos.example", "gold", false},
+            {"dave", "dave-blog.example", "default", true},
+        };
 }
 
 void WhmSimulator::addGeneratedAccounts(int count) {

@@ -19,8 +19,8 @@ public:
         bool suspended = false;
     };
 
-    // Starts with a few sample accounts and packages.
-    WhmSimulator();
+    // Starts with the sample packages and, unless told otherwise, a few sample accounts.
+    explicit WhmSimulator(bool sampleAccounts = true);
 
     WhmResponse send(const WhmRequest& request) override;
 
