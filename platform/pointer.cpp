@@ -16,8 +16,14 @@ QPoint Pointer::position() {
     return QCursor::pos();
 }
 
-void Pointer::setPosition(const QPoint& screenPos) { overridePosition() = screenPos; }
+void Pointer::setPosition(const QPoint& screenPos) {
+    overridePosition() = screenPos;
+}
 
-void Pointer::clearOverride() { overridePosition().reset(); }
+void Pointer::clearOverride() {
+    overridePosition().reset();
+}
 
-bool Pointer::isOverridden() { return overridePosition().has_value(); }
+bool Pointer::isOverridden() {
+    return overridePosition().has_value();
+}

@@ -52,11 +52,15 @@ xpcmdbutton::xpcmdbutton(QWidget* parent) : QWidget(parent) {
     UserControl_Resize();
 }
 
-xpcmdbutton::~xpcmdbutton() { delete pc; }
+xpcmdbutton::~xpcmdbutton() {
+    delete pc;
+}
 
 // ---- properties ----
 
-bool xpcmdbutton::Enabled() const { return !testAttribute(Qt::WA_ForceDisabled); }
+bool xpcmdbutton::Enabled() const {
+    return !testAttribute(Qt::WA_ForceDisabled);
+}
 
 void xpcmdbutton::setEnabled_(bool New_Enabled) {
     m_InSetter = true;
@@ -73,7 +77,9 @@ void xpcmdbutton::setState(int vNewValue) {
     DrawRestingFace();
 }
 
-QString xpcmdbutton::Caption() const { return lbl->text(); }
+QString xpcmdbutton::Caption() const {
+    return lbl->text();
+}
 
 void xpcmdbutton::setCaption(const QString& vNewCaption) {
     m_CaptionSet = true;
@@ -82,7 +88,9 @@ void xpcmdbutton::setCaption(const QString& vNewCaption) {
     emit PropertyChanged(QStringLiteral("Caption"));
 }
 
-QFont xpcmdbutton::Font() const { return m_FontSet ? m_Font : font(); }
+QFont xpcmdbutton::Font() const {
+    return m_FontSet ? m_Font : font();
+}
 
 void xpcmdbutton::setFont_(const QFont& vNewFont) {
     m_Font = vNewFont;
@@ -298,7 +306,9 @@ void xpcmdbutton::UserControl_MouseUp(QMouseEvent* e, QPointF args, QPointF here
         emit Click();
 }
 
-void xpcmdbutton::mousePressEvent(QMouseEvent* e) { UserControl_MouseDown(e, e->position()); }
+void xpcmdbutton::mousePressEvent(QMouseEvent* e) {
+    UserControl_MouseDown(e, e->position());
+}
 
 void xpcmdbutton::mouseMoveEvent(QMouseEvent* e) {
     UserControl_MouseMove(e, e->position(), e->position());
@@ -317,7 +327,7 @@ void xpcmdbutton::mouseDoubleClickEvent(QMouseEvent* e) {
 
 // The caption hands the pointer to the control with its own coordinates.
 bool xpcmdbutton::eventFilter(QObject* watched, QEvent* e) {
-    if (watched != lbl)
+    if (watched != lbl || !isEnabled()) // a disabled button takes no pointer at all
         return QWidget::eventFilter(watched, e);
     switch (e->type()) {
     case QEvent::MouseButtonPress:
@@ -354,7 +364,9 @@ void xpcmdbutton::Timer1_Timer() {
         DrawRestingFace();
 }
 
-bool xpcmdbutton::isPolling() const { return Timer1->isActive(); }
+bool xpcmdbutton::isPolling() const {
+    return Timer1->isActive();
+}
 
 // ---- keys ----
 

@@ -107,8 +107,8 @@ private:
     int m_State = 0;
     QFont m_Font;
     short m_RestCell = 0;
-    bool m_FontSet = false;     // Font was given: it no longer follows the container
-    bool m_CaptionSet = false;  // Caption was given: it no longer follows the object name
-    bool m_InSetter = false;    // a setter runs its own steps; skip the change handlers
-    bool m_ClickArmed = false;  // the primary button went down over the control
+    bool m_FontSet = false;    // Font was given: it no longer follows the container
+    bool m_CaptionSet = false; // Caption was given: it no longer follows the object name
+    bool m_InSetter = false;   // a setter runs its own steps; skip the change handlers
+    bool m_ClickArmed = false; // the primary button went down over the control
 };

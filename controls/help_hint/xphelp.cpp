@@ -32,11 +32,17 @@ xphelp::xphelp(QWidget* parent) : QWidget(parent) {
     showCell(Resting);
 }
 
-xphelp::~xphelp() { delete pc1; }
+xphelp::~xphelp() {
+    delete pc1;
+}
 
-bool xphelp::Enabled() const { return !testAttribute(Qt::WA_ForceDisabled); }
+bool xphelp::Enabled() const {
+    return !testAttribute(Qt::WA_ForceDisabled);
+}
 
-void xphelp::setEnabled_(bool enabled) { setEnabled(enabled); }
+void xphelp::setEnabled_(bool enabled) {
+    setEnabled(enabled);
+}
 
 void xphelp::ReadProperties(const PropertyBag& bag) {
     setEnabled_(bag.ReadProperty(QStringLiteral("Enabled"), true).toBool());
@@ -46,7 +52,9 @@ void xphelp::WriteProperties(PropertyBag& bag) const {
     bag.WriteProperty(QStringLiteral("Enabled"), Enabled(), true);
 }
 
-bool xphelp::isPolling() const { return Timer1->isActive(); }
+bool xphelp::isPolling() const {
+    return Timer1->isActive();
+}
 
 void xphelp::showCell(int n) {
     m_Cell = n;

@@ -34,7 +34,9 @@ void PropertyBag::WriteProperty(const QString& name, const QVariant& value,
         m_Values.append({name.toLower(), value});
 }
 
-bool PropertyBag::contains(const QString& name) const { return indexOf(name) >= 0; }
+bool PropertyBag::contains(const QString& name) const {
+    return indexOf(name) >= 0;
+}
 
 QStringList PropertyBag::names() const {
     QStringList result;

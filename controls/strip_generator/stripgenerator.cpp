@@ -125,8 +125,8 @@ FaceCell framedCell(QRgb row1, QRgb row2, QRgb sideTop, QRgb sideBottom, QRgb ro
 }
 
 FaceCell hotCell() {
-    FaceCell c = framedCell(0xFFFFF0CF, 0xFFFDD889, 0xFFFEDF9A, 0xFFF9B435, 0xFFF8B330,
-                            0xFFE59700, BorderInnerBlend);
+    FaceCell c = framedCell(0xFFFFF0CF, 0xFFFDD889, 0xFFFEDF9A, 0xFFF9B435, 0xFFF8B330, 0xFFE59700,
+                            BorderInnerBlend);
     c[3][2] = c[4][2] = c[3][15] = c[4][15] = 0xFFFCD279; // warmer inner column near the top
     return c;
 }

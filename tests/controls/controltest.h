@@ -1,0 +1,40 @@
+#pragma once
+
+// Synthetic pointer input for the controls' tests: each event goes straight to the widget
+// it names, and the polled pointer position follows it.
+
+#include "pointer.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWidget>
+
+namespace controltest {
+
+inline void mouse(QWidget* target, QEvent::Type type, QPointF local,
+                  Qt::MouseButton button = Qt::NoButton, Qt::MouseButtons held = Qt::NoButton,
+                  Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    const QPointF global = target->mapToGlobal(local);
+    Pointer::setPosition(global.toPoint());
+    QMouseEvent e(type, local, global, button, held, modifiers);
+    QApplication::sendEvent(target, &e);
+}
+
+inline void move(QWidget* target, QPointF local, Qt::MouseButtons held = Qt::NoButton) {
+    mouse(target, QEvent::MouseMove, local, Qt::NoButton, held);
+}
+
+inline void press(QWidget* target, QPointF local, Qt::MouseButton button = Qt::LeftButton) {
+    mouse(target, QEvent::MouseButtonPress, local, button, button);
+}
+
+inline void release(QWidget* target, QPointF local, Qt::MouseButton button = Qt::LeftButton) {
+    mouse(target, QEvent::MouseButtonRelease, local, button, Qt::NoButton);
+}
+
+// Puts the polled pointer far from `w` without sending it an event.
+inline void pointerAway(QWidget* w) {
+    Pointer::setPosition(w->mapToGlobal(QPoint(-500, -500)));
+}
+
+} // namespace controltest

@@ -1,0 +1,370 @@
+// The command button's events, pointer-leave polling and looks, read from its surface.
+#include "controltest.h"
+#include "xpcmdbutton.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSet>
+#include <QTest>
+#include <cmath>
+#include <memory>
+
+using namespace controltest;
+
+namespace {
+
+QImage faceCell(int n) {
+    const QImage strip(QStringLiteral(":/controls/command_button/facestrip.png"));
+    return strip.copy(n * 18, 0, 18, 21).convertToFormat(QImage::Format_RGB32);
+}
+
+// Which of the five looks the surface shows, told by its top and bottom frame rows;
+// -1 when it shows none of them.
+int lookOf(const xpcmdbutton& b) {
+    const QImage& s = b.surface();
+    const int mid = s.width() / 2;
+    for (int n = 0; n < 5; ++n) {
+        const QImage cell = faceCell(n);
+        if (s.pixel(mid, 1) == cell.pixel(9, 1) && s.pixel(mid, 2) == cell.pixel(9, 2) &&
+            s.pixel(mid, s.height() - 2) == cell.pixel(9, 19))
+            return n;
+    }
+    return -1;
+}
+
+// Everything the button raises, in order, with its arguments.
+struct Recorder {
+    QStringList events;
+    explicit Recorder(xpcmdbutton* b) {
+        auto pointer = [this](const char* name) {
+            return [this, name](short& Button, short& Shift, float& x, float& Y) {
+                events << QStringLiteral("%1 %2 %3 %4,%5")
+                              .arg(QLatin1String(name))
+                              .arg(Button)
+                              .arg(Shift)
+                              .arg(double(x))
+                              .arg(double(Y));
+            };
+        };
+        QObject::connect(b, &xpcmdbutton::MouseDown, b, pointer("MouseDown"));
+        QObject::connect(b, &xpcmdbutton::MouseMove, b, pointer("MouseMove"));
+        QObject::connect(b, &xpcmdbutton::MouseUp, b, pointer("MouseUp"));
+        QObject::connect(b, &xpcmdbutton::Click, b, [this] { events << "Click"; });
+        QObject::connect(b, &xpcmdbutton::MouseOut, b, [this] { events << "MouseOut"; });
+        QObject::connect(b, &xpcmdbutton::KeyDown, b, [this](short& k, short& s) {
+            events << QStringLiteral("KeyDown %1 %2").arg(k).arg(s);
+        });
+        QObject::connect(b, &xpcmdbutton::KeyPress, b,
+                         [this](short& a) { events << QStringLiteral("KeyPress %1").arg(a); });
+        QObject::connect(b, &xpcmdbutton::KeyUp, b, [this](short& k, short& s) {
+            events << QStringLiteral("KeyUp %1 %2").arg(k).arg(s);
+        });
+    }
+    int count(const QString& prefix) const {
+        int n = 0;
+        for (const QString& e : events)
+            n += e.startsWith(prefix);
+        return n;
+    }
+};
+
+} // namespace
+
+class TestXpCmdButton : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QWidget> m_Window;
+    xpcmdbutton* m_Button = nullptr;
+
+    void makeButton(QSize size) {
+        m_Window = std::make_unique<QWidget>();
+        m_Window->resize(300, 120);
+        m_Button = new xpcmdbutton(m_Window.get());
+        m_Button->setObjectName(QStringLiteral("xpcmdbutton1"));
+        m_Button->setGeometry(QRect(QPoint(40, 30), size));
+        pointerAway(m_Window.get());
+        m_Window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_Window.get()));
+    }
+
+private slots:
+    void init() { makeButton(QSize(129, 25)); }
+    void cleanup() {
+        m_Window.reset();
+        Pointer::clearOverride();
+    }
+
+    void plainClickRaisesEventsInOrderAndDrawsEachLook() {
+        Recorder r(m_Button);
+        int lookAtClick = -1;
+        connect(m_Button, &xpcmdbutton::Click, this, [&] { lookAtClick = lookOf(*m_Button); });
+        QVERIFY(!m_Button->isPolling());
+
+        move(m_Button, {5, 5});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Hot));
+        QVERIFY(m_Button->isPolling());
+        press(m_Button, {6, 5});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+        move(m_Button, {7, 6}, Qt::LeftButton);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+        release(m_Button, {7, 6});
+        QCOMPARE(lookAtClick, int(xpcmdbutton::Normal)); // resting look before Click
+        QCOMPARE(r.events, QStringList({"MouseMove 0 0 5,5", "MouseDown 1 0 6,5",
+                                        "MouseMove 1 0 7,6", "MouseUp 1 0 7,6", "Click"}));
+
+        // Still over the button: the next move is Hot again and polling goes on.
+        move(m_Button, {8, 6});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Hot));
+        QTest::qWait(50);
+        QCOMPARE(r.count("MouseOut"), 0);
+
+        pointerAway(m_Window.get());
+        QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 1, 5000);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
+        QVERIFY(!m_Button->isPolling()); // nothing polls until the pointer is back
+        QTest::qWait(50);
+        QCOMPARE(r.count("MouseOut"), 1);
+        QCOMPARE(r.events.last(), QStringLiteral("MouseOut"));
+    }
+
+    void pressDragOutStaysPressedUntilTheTick() {
+        Recorder r(m_Button);
+        press(m_Button, {10, 10});
+        // Captured outside with the button held: no event, no drawing, but the timer runs.
+        move(m_Button, {200, 80}, Qt::LeftButton);
+        QCOMPARE(r.count("MouseMove"), 0);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+        QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 1, 5000);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
+        QVERIFY(!m_Button->isPolling());
+
+        move(m_Button, {12, 10}, Qt::LeftButton); // back in with the button still held
+        QCOMPARE(r.count("MouseMove"), 1);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+        release(m_Button, {300, 10}); // released outside: no click
+        QCOMPARE(r.count("MouseUp"), 1);
+        QCOMPARE(r.count("Click"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 2, 5000);
+    }
+
+    void otherButtonsAndDoubleClicks() {
+        Recorder r(m_Button);
+        move(m_Button, {10, 10}, Qt::RightButton);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Hot));
+        move(m_Button, {10, 10}, Qt::LeftButton | Qt::RightButton);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Hot)); // only the primary alone presses
+        press(m_Button, {10, 10}, Qt::RightButton);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+        release(m_Button, {10, 10}, Qt::RightButton);
+        QCOMPARE(r.count("Click"), 0);
+        QCOMPARE(r.count("MouseUp 2"), 1);
+
+        r.events.clear();
+        press(m_Button, {10, 10});
+        release(m_Button, {10, 10});
+        mouse(m_Button, QEvent::MouseButtonDblClick, {10, 10}, Qt::LeftButton, Qt::LeftButton);
+        release(m_Button, {10, 10});
+        QCOMPARE(r.events, QStringList({"MouseDown 1 0 10,10", "MouseUp 1 0 10,10", "Click",
+                                        "MouseUp 1 0 10,10"}));
+    }
+
+    void handlersCanChangeTheArguments() {
+        // A MouseMove handler that claims the primary button is held gets the Pressed look.
+        connect(m_Button, &xpcmdbutton::MouseMove, this,
+                [](short& Button, short&, float&, float&) { Button = 1; });
+        move(m_Button, {10, 10});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+    }
+
+    void captionHandsThePointerToTheButton() {
+        Recorder r(m_Button);
+        QLabel* lbl = m_Button->captionLabel();
+        QVERIFY(lbl->geometry().contains(QPoint(m_Button->width() / 2, m_Button->height() / 2)));
+        move(lbl, {2, 3});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Hot));
+        QVERIFY(m_Button->isPolling());
+        press(lbl, {2, 3});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Pressed));
+        release(lbl, {2, 3});
+        // Coordinates stay the caption's own.
+        QCOMPARE(r.events, QStringList({"MouseMove 0 0 2,3", "MouseDown 1 0 2,3", "MouseUp 1 0 2,3",
+                                        "Click"}));
+        pointerAway(m_Window.get());
+        QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 1, 5000);
+    }
+
+    void edgesCountAsInsideForTheTimer() {
+        Recorder r(m_Button);
+        move(m_Button, {10, 10});
+        Pointer::setPosition(m_Button->mapToGlobal(QPoint(m_Button->width(), m_Button->height())));
+        QTest::qWait(60);
+        QCOMPARE(r.count("MouseOut"), 0);
+        QVERIFY(m_Button->isPolling());
+        Pointer::setPosition(m_Button->mapToGlobal(QPoint(m_Button->width() + 1, 0)));
+        QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 1, 5000);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
+    }
+
+    void keysRaiseTheirEventsOnly() {
+        Recorder r(m_Button);
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_A, Qt::ShiftModifier, QStringLiteral("A"));
+        QApplication::sendEvent(m_Button, &down);
+        QKeyEvent up(QEvent::KeyRelease, Qt::Key_A, Qt::ShiftModifier, QStringLiteral("A"));
+        QApplication::sendEvent(m_Button, &up);
+        QKeyEvent f5(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
+        QApplication::sendEvent(m_Button, &f5);
+        QCOMPARE(r.events,
+                 QStringList({"KeyDown 65 1", "KeyPress 65", "KeyUp 65 1", "KeyDown 116 0"}));
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
+    }
+
+    void exactCellsAtTheStripSize() {
+        makeButton(QSize(18, 21));
+        auto shows = [this](int n) {
+            return m_Button->surface().convertToFormat(QImage::Format_RGB32) == faceCell(n);
+        };
+        QVERIFY(shows(xpcmdbutton::Normal));
+        move(m_Button, {3, 3});
+        QVERIFY(shows(xpcmdbutton::Hot));
+        press(m_Button, {3, 3});
+        QVERIFY(shows(xpcmdbutton::Pressed));
+        release(m_Button, {3, 3});
+        m_Button->setState(1);
+        QVERIFY(shows(xpcmdbutton::Highlighted));
+        m_Button->setEnabled_(false);
+        QVERIFY(shows(xpcmdbutton::Disabled));
+        // A repaint shows what was drawn last (no caption over it here).
+        m_Button->setCaption(QString());
+        QCOMPARE(m_Button->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                 faceCell(xpcmdbutton::Disabled));
+    }
+
+    void ninePiecesKeepCornersAndFrameAtAnySize() {
+        move(m_Button, {3, 3}); // Hot: the frame that must keep its width
+        const QImage s = m_Button->surface();
+        const QImage cell = faceCell(xpcmdbutton::Hot);
+        const int W = s.width(), H = s.height();
+        QCOMPARE(QSize(W, H), QSize(129, 25));
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 3; ++x) {
+                QCOMPARE(s.pixel(x, y), cell.pixel(x, y));
+                QCOMPARE(s.pixel(W - 3 + x, y), cell.pixel(15 + x, y));
+                QCOMPARE(s.pixel(x, H - 3 + y), cell.pixel(x, 18 + y));
+                QCOMPARE(s.pixel(W - 3 + x, H - 3 + y), cell.pixel(15 + x, 18 + y));
+            }
+        }
+        // Top and bottom frame rows run the whole width; side bands stay two pixels wide.
+        for (int x = 3; x < W - 3; ++x) {
+            QCOMPARE(s.pixel(x, 0), cell.pixel(9, 0));
+            QCOMPARE(s.pixel(x, 1), cell.pixel(9, 1));
+            QCOMPARE(s.pixel(x, 2), cell.pixel(9, 2));
+            QCOMPARE(s.pixel(x, H - 2), cell.pixel(9, 19));
+        }
+        const QImage face = faceCell(xpcmdbutton::Normal);
+        auto column = [&cell](int x) { // the colours of one column of the cell's side rows
+            QSet<QRgb> colours;
+            for (int y = 3; y <= 17; ++y)
+                colours.insert(cell.pixel(x, y));
+            return colours;
+        };
+        for (int y = 3; y < H - 3; ++y) {
+            QCOMPARE(s.pixel(0, y), cell.pixel(0, 10));
+            QVERIFY(column(1).contains(s.pixel(1, y)));
+            QVERIFY(column(2).contains(s.pixel(2, y)));
+            QVERIFY(!column(2).contains(s.pixel(3, y))); // the face starts at column 3
+            QVERIFY(!column(15).contains(s.pixel(W - 4, y)));
+            QVERIFY(column(15).contains(s.pixel(W - 3, y)));
+            QVERIFY(column(16).contains(s.pixel(W - 2, y)));
+            QCOMPARE(s.pixel(W - 1, y), cell.pixel(17, 10));
+        }
+        // The centre is the cell's 12 x 15 face stretched to 123 x 19.
+        QCOMPARE(s.pixel(3, 3), cell.pixel(3, 3));
+        QCOMPARE(s.pixel(W - 4, H - 4), cell.pixel(14, 17));
+        QCOMPARE(s.pixel(W / 2, H / 2), cell.pixel(9, 10));
+        QCOMPARE(s.pixel(W / 2, H / 2), face.pixel(9, 10));
+    }
+
+    void stateSelectsTheRestingLook() {
+        m_Button->setState(2); // from 0: anything else keeps Normal
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
+        m_Button->setState(1);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Highlighted));
+        m_Button->setState(2);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Highlighted));
+        QCOMPARE(m_Button->State(), 2);
+        // Hovering and pressing still show their own looks; leaving returns to Highlighted.
+        move(m_Button, {5, 5});
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Hot));
+        pointerAway(m_Window.get());
+        QTRY_COMPARE_WITH_TIMEOUT(lookOf(*m_Button), int(xpcmdbutton::Highlighted), 5000);
+        m_Button->setState(0);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
+    }
+
+    void disabledLookAndCaptionColour() {
+        QFont f(QStringLiteral("DejaVu Sans"), 12);
+        f.setStyleStrategy(QFont::NoAntialias); // caption pixels carry its exact colour
+        m_Button->setFont_(f);
+        m_Button->setCaption(QStringLiteral("MMMM"));
+        m_Button->setState(1);
+        auto captionPixels = [this](QRgb colour) {
+            const QImage img = m_Button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    n += img.pixel(x, y) == colour;
+            return n;
+        };
+        QVERIFY(captionPixels(qRgb(0, 0, 0)) > 10);
+        QCOMPARE(captionPixels(qRgb(161, 161, 146)), 0);
+
+        m_Button->setEnabled_(false);
+        QVERIFY(!m_Button->Enabled());
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Disabled));
+        QVERIFY(captionPixels(qRgb(161, 161, 146)) > 10);
+        QCOMPARE(captionPixels(qRgb(0, 0, 0)), 0);
+        Recorder r(m_Button);
+        move(m_Button, {5, 5});
+        press(m_Button, {5, 5});
+        move(m_Button->captionLabel(), {1, 1});
+        QVERIFY(r.events.isEmpty()); // no pointer input reaches a disabled button
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Disabled));
+
+        m_Button->setEnabled_(true);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Highlighted));
+        QVERIFY(captionPixels(qRgb(0, 0, 0)) > 10);
+
+        // A disabled window disables its button's look too, and gives it back.
+        m_Window->setEnabled(false);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Disabled));
+        QVERIFY(m_Button->Enabled()); // its own flag is untouched
+        m_Window->setEnabled(true);
+        QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Highlighted));
+    }
+
+    void captionIsCentredAfterEveryChange() {
+        QLabel* lbl = m_Button->captionLabel();
+        auto centred = [&] {
+            const int left = int(std::floor((m_Button->width() - lbl->width()) / 2.0 + 0.5));
+            const int top = int(std::floor((m_Button->height() - lbl->height()) / 2.0 + 0.5));
+            return lbl->pos() == QPoint(left, top) && lbl->size() == lbl->sizeHint();
+        };
+        QCOMPARE(m_Button->Caption(), QStringLiteral("xpcmdbutton1"));
+        QVERIFY(centred());
+        const int before = lbl->width();
+        m_Button->setCaption(QStringLiteral("Refresh All, and then some"));
+        QVERIFY(lbl->width() > before);
+        QVERIFY(centred());
+        m_Button->setFont_(QFont(QStringLiteral("DejaVu Serif"), 20));
+        QCOMPARE(lbl->font().pointSize(), 20);
+        QVERIFY(centred());
+        QVERIFY(lbl->x() < 0); // wider than the button: cut off on both sides
+        QVERIFY(std::abs(lbl->x() + (lbl->x() + lbl->width() - m_Button->width())) <= 1);
+        m_Button->resize(300, 40);
+        QVERIFY(centred());
+        QCOMPARE(m_Button->surface().size(), QSize(300, 40));
+    }
+};
+
+QTEST_MAIN(TestXpCmdButton)
+#include "tst_xpcmdbutton.moc"
