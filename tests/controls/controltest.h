@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QWidget>
 
 namespace controltest {
@@ -35,6 +36,15 @@ inline void release(QWidget* target, QPointF local, Qt::MouseButton button = Qt:
 // Puts the polled pointer far from `w` without sending it an event.
 inline void pointerAway(QWidget* w) {
     Pointer::setPosition(w->mapToGlobal(QPoint(-500, -500)));
+}
+
+// How many timers of the control run now: the pointer polling must cost nothing while
+// the pointer is elsewhere.
+inline int runningTimers(const QWidget* w) {
+    int n = 0;
+    for (const QTimer* t : w->findChildren<QTimer*>())
+        n += t->isActive();
+    return n;
 }
 
 } // namespace controltest

@@ -122,6 +122,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 1, 5000);
         QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
         QVERIFY(!m_Button->isPolling()); // nothing polls until the pointer is back
+        QCOMPARE(runningTimers(m_Button), 0);
         QTest::qWait(50);
         QCOMPARE(r.count("MouseOut"), 1);
         QCOMPARE(r.events.last(), QStringLiteral("MouseOut"));

@@ -71,6 +71,7 @@ private slots:
     void firstTickRaisesMouseOutOnceThenStops() {
         QTRY_COMPARE_WITH_TIMEOUT(m_Events->count("MouseOut"), 1, 5000);
         QVERIFY(!m_Help->isPolling());
+        QCOMPARE(runningTimers(m_Help), 0);
         QTest::qWait(50);
         QCOMPARE(m_Events->events, QStringList({"MouseOut"}));
         QCOMPARE(m_Help->shownCell(), 0);
@@ -92,6 +93,7 @@ private slots:
         pointerAway(m_Window.get());
         QTRY_COMPARE_WITH_TIMEOUT(m_Events->count("MouseOut"), 1, 5000);
         QCOMPARE(m_Help->shownCell(), 0);
+        QCOMPARE(runningTimers(m_Help), 0);
         QCOMPARE(m_Events->events,
                  QStringList({"MouseMove 0 4,5 cell 0", "MouseMove 3 10,10 cell 1",
                               "MouseMove 0 21,21 cell 1", "MouseOut"}));
