@@ -8,6 +8,13 @@ namespace {
 bool g_Scripted = false;
 QQueue<MessageBox::Answer> g_Answers;
 QList<MessageBox::Shown> g_Shown;
+std::function<void(const MessageBox::Shown&)> g_OnShown;
+
+void Record(const MessageBox::Shown& shown) {
+    g_Shown.append(shown);
+    if (g_OnShown)
+        g_OnShown(shown);
+}
 
 QString TitleOrProgramName(const QString& title) {
     // An untitled box carries the program's name, as the desktop shows it.
@@ -20,7 +27,7 @@ QString TitleOrProgramName(const QString& title) {
 
 void MessageBox::Show(QWidget* parent, const QString& text, const QString& title) {
     if (g_Scripted) {
-        g_Shown.append({text, title, false});
+        Record({text, title, false});
         if (!g_Answers.isEmpty())
             g_Answers.dequeue();
         return;
@@ -32,7 +39,7 @@ void MessageBox::Show(QWidget* parent, const QString& text, const QString& title
 
 bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& title) {
     if (g_Scripted) {
-        g_Shown.append({text, title, true});
+        Record({text, title, true});
         // An empty queue answers the default button, which is No.
         return !g_Answers.isEmpty() && g_Answers.dequeue() == Answer::Yes;
     }
@@ -47,6 +54,11 @@ void MessageBox::setScripted(bool scripted) {
     g_Scripted = scripted;
     g_Answers.clear();
     g_Shown.clear();
+    g_OnShown = nullptr;
+}
+
+void MessageBox::setOnShown(std::function<void(const Shown&)> onShown) {
+    g_OnShown = std::move(onShown);
 }
 
 void MessageBox::queueAnswer(Answer answer) {

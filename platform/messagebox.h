@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -26,4 +27,7 @@ public:
     static void setScripted(bool scripted);
     static void queueAnswer(Answer answer);
     static QList<Shown> takeShown();
+    // Called as each box is shown in the scripted mode, to look at the program's state at
+    // that moment.
+    static void setOnShown(std::function<void(const Shown&)> onShown);
 };

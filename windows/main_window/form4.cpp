@@ -73,6 +73,9 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     ui->TreeView1->viewport()->installEventFilter(this);
     ui->TreeView2->viewport()->installEventFilter(this);
 
+    // The browser pane makes its focus child only once it renders; that child joins the
+    // end of the focus chain, so the order is laid again whenever the pane gains a child.
+    ui->WebBrowser1->installEventFilter(this);
     ui->plan->setFocus();
 }
 
@@ -85,6 +88,7 @@ Form4::~Form4() {
 
 void Form4::Start() {
     Form_Load();
+    ApplyTabOrder();
     if (!m_HiddenByStartUp) {
         show();
         ui->plan->setFocus();
@@ -254,7 +258,21 @@ void Form4::closeEvent(QCloseEvent* event) {
     ProgramEnd::End();
 }
 
+void Form4::ApplyTabOrder() {
+    // The pane takes the focus through its proxy child; the proxy is what must sit in order.
+    QWidget* pane = ui->WebBrowser1->focusProxy() ? ui->WebBrowser1->focusProxy() : ui->WebBrowser1;
+    const QList<QWidget*> order{ui->plan,         ui->domain,       ui->pass,
+                                ui->user,         ui->ausr,         pane,
+                                ui->xpcmdbutton1, ui->xpcmdbutton2, ui->xpcmdbutton3,
+                                ui->xpcmdbutton4, ui->xpcmdbutton5, ui->TreeView1,
+                                ui->TreeView2};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
 bool Form4::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->WebBrowser1 && event->type() == QEvent::ChildPolished)
+        ApplyTabOrder();
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == ui->TreeView1->viewport())

@@ -95,6 +95,7 @@ private:
     void xphelp1_Click();
     void xphelp2_Click();
 
+    void ApplyTabOrder();
     void FillTree(QTreeWidget* tree, const QString& doing,
                   const std::function<QStringList()>& fetch);
     void Failed(const QString& doing, const QString& why);

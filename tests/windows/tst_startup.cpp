@@ -1,0 +1,289 @@
+// Start-up and shutdown of the program: what start-up fetches, shows and opens, in which
+// order, and the three ways the program ends.
+
+#include "windowtest.h"
+
+#include "form12.h"
+#include "form7.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTcpServer>
+
+using namespace WindowTest;
+
+class TstStartUp : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestHttpServer> m_Server;
+    std::unique_ptr<QTemporaryDir> m_Dir;
+
+    QString settingsPath() const { return m_Dir->filePath(QStringLiteral("settings.whm")); }
+    QString base() const { return m_Server->baseAddress(); }
+    std::unique_ptr<Form4> startedWindow(const QString& gateway = QString()) {
+        auto w = std::make_unique<Form4>(gateway.isEmpty() ? base() : gateway, settingsPath());
+        w->Start();
+        return w;
+    }
+    QStringList fetched() const {
+        QStringList out;
+        for (const QString& t : m_Server->targets())
+            if (t.startsWith(QLatin1String("/version.txt")) ||
+                t.startsWith(QLatin1String("/clients.php")) ||
+                t.startsWith(QLatin1String("/paks.php")))
+                out << t;
+        return out;
+    }
+
+private slots:
+    void init() {
+        RecordPlatform();
+        m_Server = std::make_unique<TestHttpServer>();
+        ServeGateway(*m_Server);
+        m_Dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_Dir->isValid());
+    }
+    void cleanup() {
+        MessageBox::setScripted(true); // drops a hook a test may have left
+        m_Server.reset();
+        m_Dir.reset();
+    }
+
+    void completeSettingsShowTheWindowWithBothLists() {
+        WriteSettings(settingsPath(), QStringLiteral("root"), QStringLiteral("whm.example"),
+                      QStringLiteral("AB*CD*EF"));
+        auto w = startedWindow();
+
+        QVERIFY(w->isVisible());
+        QVERIFY(MessageBox::takeShown().isEmpty());
+        QVERIFY(!w->settingsDialog());
+        QVERIFY(!w->updateNotice());
+
+        // The connection settings as start-up left them: '*' in the file is a line break.
+        const Connection c = w->connection();
+        QCOMPARE(c.dom, base());
+        QCOMPARE(c.usr, QStringLiteral("root"));
+        QCOMPARE(c.hst, QStringLiteral("whm.example"));
+        QCOMPARE(c.key, QStringLiteral("AB\r\nCD\r\nEF"));
+
+        // Three blocking requests, in this order, the key's breaks encoded.
+        const QString q =
+            QStringLiteral("user=root&host=whm.example&accesshash=AB%0D%0ACD%0D%0AEF");
+        QCOMPARE(fetched(),
+                 (QStringList{QStringLiteral("/version.txt"), QStringLiteral("/clients.php?") + q,
+                              QStringLiteral("/paks.php?") + q}));
+        QCOMPARE(TreeTexts(Child<QTreeWidget>(w.get(), "TreeView1")),
+                 (QStringList{"alice", "bob", "carol"}));
+        QCOMPARE(TreeTexts(Child<QTreeWidget>(w.get(), "TreeView2")),
+                 (QStringList{"basic", "gold"}));
+
+        // The result pane shows a page of the gateway's site; two different partner pages
+        // go to ad1 and ad3; ad2 is never sent anywhere.
+        const auto* result = Child<BrowserPane>(w.get(), "WebBrowser1");
+        const auto* ad1 = Child<BrowserPane>(w.get(), "ad1");
+        const auto* ad2 = Child<BrowserPane>(w.get(), "ad2");
+        const auto* ad3 = Child<BrowserPane>(w.get(), "ad3");
+        QCOMPARE(result->history().size(), 1);
+        QVERIFY(result->lastAddress().startsWith(base() + QLatin1Char('/')));
+        QVERIFY(ad1->lastAddress().startsWith(base() + QLatin1Char('/')));
+        QVERIFY(ad3->lastAddress().startsWith(base() + QLatin1Char('/')));
+        QVERIFY(ad1->lastAddress() != ad3->lastAddress());
+        QVERIFY(ad2->history().isEmpty());
+        QCOMPARE(w->focusWidget(), Child<QWidget>(w.get(), "plan"));
+    }
+
+    void incompleteSettingsOpenTheDialog_data() {
+        QTest::addColumn<bool>("writeFile");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("message");
+        QTest::addColumn<bool>("dialog");
+        QTest::newRow("no settings file") << false << ""
+                                          << ""
+                                          << "" << true << true;
+        QTest::newRow("user missing") << true << ""
+                                      << "h"
+                                      << "k" << true << true;
+        QTest::newRow("host missing") << true << "u"
+                                      << ""
+                                      << "k" << true << true;
+        QTest::newRow("only the key missing") << true << "u"
+                                              << "h"
+                                              << "" << false << true;
+        QTest::newRow("blanks count as filled") << true << "\" \""
+                                                << "\" \""
+                                                << "\" \"" << false << false;
+    }
+    void incompleteSettingsOpenTheDialog() {
+        QFETCH(bool, writeFile);
+        QFETCH(QString, user);
+        QFETCH(QString, host);
+        QFETCH(QString, key);
+        QFETCH(bool, message);
+        QFETCH(bool, dialog);
+        if (writeFile)
+            WriteSettings(settingsPath(), user, host, key);
+        auto w = startedWindow();
+
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), message ? 1 : 0);
+        if (message) {
+            QCOMPARE(shown[0].text, QStringLiteral("Please fill in your WHM Settings"));
+            QCOMPARE(shown[0].title, QStringLiteral("Settings"));
+            QVERIFY(!shown[0].yesNo);
+        }
+        QCOMPARE(w->isHidden(), dialog);
+        QCOMPARE(bool(w->settingsDialog()), dialog);
+        if (dialog) {
+            // The dialog was loaded from what start-up had just read.
+            Form7* d = w->settingsDialog();
+            QVERIFY(d->isVisible());
+            QCOMPARE(Child<QLineEdit>(d, "user")->text(), w->connection().usr);
+            QCOMPARE(Child<QLineEdit>(d, "host")->text(), w->connection().hst);
+            QCOMPARE(Child<QPlainTextEdit>(d, "key")->toPlainText(), w->connection().key);
+        }
+        // Both lists are requested whatever the settings hold.
+        QCOMPARE(m_Server->targetsFor(QStringLiteral("/clients.php")).size(), 1);
+        QCOMPARE(m_Server->targetsFor(QStringLiteral("/paks.php")).size(), 1);
+        if (!writeFile)
+            QCOMPARE(m_Server->targetsFor(QStringLiteral("/clients.php")).first(),
+                     QStringLiteral("/clients.php?user=&host=&accesshash="));
+    }
+
+    void otherVersionOpensTheUpdateNotice_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("line break after 1.7") << QByteArray("1.7\r\n");
+        QTest::newRow("longer text") << QByteArray("1.70");
+        QTest::newRow("page sent with status 200") << QByteArray("<html>Not here</html>");
+        QTest::newRow("newer") << QByteArray("1.8");
+    }
+    void otherVersionOpensTheUpdateNotice() {
+        QFETCH(QByteArray, answer);
+        m_Server->setBody(QStringLiteral("/version.txt"), answer);
+        WriteSettings(settingsPath(), QStringLiteral("u"), QStringLiteral("h"),
+                      QStringLiteral("k"));
+        auto w = startedWindow();
+
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, QStringLiteral("You do not have the latest version!"));
+        QCOMPARE(shown[0].title, QString());
+        QVERIFY(w->isHidden());
+        QVERIFY(w->updateNotice() && w->updateNotice()->isVisible());
+        QCOMPARE(Child<BrowserPane>(w->updateNotice(), "WebBrowser1")->lastAddress(),
+                 base() + QStringLiteral("/dl.php"));
+        // Start-up went on to its end.
+        QCOMPARE(TreeTexts(Child<QTreeWidget>(w.get(), "TreeView2")),
+                 (QStringList{"basic", "gold"}));
+    }
+
+    void outdatedAndIncompleteInOrder() {
+        m_Server->setBody(QStringLiteral("/version.txt"), "2.0");
+        // What was open as each message box came up.
+        QStringList seen;
+        Form4* window = nullptr;
+        MessageBox::setOnShown([&](const MessageBox::Shown& s) {
+            seen << s.text + QStringLiteral(" | notice=") +
+                        (window->updateNotice() ? "yes" : "no") + QStringLiteral(" dialog=") +
+                        (window->settingsDialog() ? "yes" : "no") + QStringLiteral(" lists=") +
+                        QString::number(
+                            m_Server->targetsFor(QStringLiteral("/clients.php")).size());
+        });
+        Form4 w(base(), settingsPath());
+        window = &w;
+        w.Start();
+
+        QCOMPARE(seen,
+                 (QStringList{"You do not have the latest version! | notice=no dialog=no lists=0",
+                              "Please fill in your WHM Settings | notice=yes dialog=no lists=0"}));
+        QVERIFY(w.isHidden());
+        QVERIFY(w.updateNotice()->isVisible());
+        QVERIFY(w.settingsDialog()->isVisible());
+        QCOMPARE(m_Server->targetsFor(QStringLiteral("/clients.php")).size(), 1);
+        QCOMPARE(m_Server->targetsFor(QStringLiteral("/paks.php")).size(), 1);
+
+        // Closing the notice ends the program, also with the settings dialog still open.
+        QVERIFY(w.updateNotice()->close());
+        QCOMPARE(ProgramEnd::takeEnds(), 1);
+    }
+
+    void unreachableGatewayGivesOneMessage() {
+        // A port that was just free: nothing listens there.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString down = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        WriteSettings(settingsPath(), QStringLiteral("u"), QStringLiteral("h"),
+                      QStringLiteral("k"));
+        auto w = startedWindow(down);
+
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        // It says what was being done and where.
+        QVERIFY2(shown[0].text.contains(down), qPrintable(shown[0].text));
+        QVERIFY(shown[0].text.contains(QStringLiteral("version")));
+        QVERIFY(shown[0].text.contains(QStringLiteral("account list")));
+        QVERIFY(shown[0].text.contains(QStringLiteral("package list")));
+        // An unknown version counts as current: no notice, the window shows, lists empty.
+        QVERIFY(!w->updateNotice());
+        QVERIFY(w->isVisible());
+        QCOMPARE(Child<QTreeWidget>(w.get(), "TreeView1")->topLevelItemCount(), 0);
+        QCOMPARE(Child<QTreeWidget>(w.get(), "TreeView2")->topLevelItemCount(), 0);
+        QCOMPARE(ProgramEnd::takeEnds(), 0);
+    }
+
+    void failedListStaysEmptyAndIsNamed() {
+        m_Server->setRoute(QStringLiteral("/clients.php"),
+                           TestHttpServer::Route{502, "WHM refused the login"});
+        m_Server->setRoute(QStringLiteral("/version.txt"), TestHttpServer::Route{500, "oops"});
+        WriteSettings(settingsPath(), QStringLiteral("u"), QStringLiteral("h"),
+                      QStringLiteral("k"));
+        auto w = startedWindow();
+
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.contains(QStringLiteral("account list")));
+        QVERIFY(!shown[0].text.contains(QStringLiteral("package list")));
+        // A version answer with an error status is not a newer version.
+        QVERIFY(!w->updateNotice());
+        QCOMPARE(Child<QTreeWidget>(w.get(), "TreeView1")->topLevelItemCount(), 0);
+        QCOMPARE(TreeTexts(Child<QTreeWidget>(w.get(), "TreeView2")),
+                 (QStringList{"basic", "gold"}));
+    }
+
+    void closingTheDialogBringsBackTheHiddenWindow() {
+        auto w = startedWindow(); // no settings file: dialog open, window hidden
+        QVERIFY(w->isHidden());
+        QVERIFY(w->settingsDialog()->close());
+        QVERIFY(w->isVisible());
+        QTRY_VERIFY(!w->settingsDialog()); // discarded
+        QCOMPARE(ProgramEnd::takeEnds(), 0);
+    }
+
+    void closingTheDialogLeavesTheNoticeAlone() {
+        m_Server->setBody(QStringLiteral("/version.txt"), "0.9");
+        auto w = startedWindow();
+        QVERIFY(w->settingsDialog()->close());
+        QVERIFY(w->isHidden());
+        QVERIFY(w->updateNotice()->isVisible());
+        QCOMPARE(ProgramEnd::takeEnds(), 0);
+    }
+
+    void exitAndCloseEndTheProgram() {
+        WriteSettings(settingsPath(), QStringLiteral("u"), QStringLiteral("h"),
+                      QStringLiteral("k"));
+        auto w = startedWindow();
+        Child<QAction>(w.get(), "Exit")->trigger();
+        QCOMPARE(ProgramEnd::takeEnds(), 1);
+        QVERIFY(w->close());
+        QCOMPARE(ProgramEnd::takeEnds(), 1);
+        // Start-up wrote nothing: the file holds what the test put there.
+        QCOMPARE(ReadIni(SettingsFile::kSection, SettingsFile::kKey, settingsPath()),
+                 QStringLiteral("k"));
+    }
+};
+
+CORVALA_WINDOW_TEST_MAIN(TstStartUp)
+#include "tst_startup.moc"

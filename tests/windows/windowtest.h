@@ -1,0 +1,79 @@
+#pragma once
+
+// Shared set-up for the window tests: a gateway on 127.0.0.1, a settings file in a
+// temporary folder, and the platform's outside effects switched to recording.
+
+#include "browserpane.h"
+#include "form4.h"
+#include "messagebox.h"
+#include "programend.h"
+#include "settingsfile.h"
+#include "systembrowser.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+namespace WindowTest {
+
+inline void RecordPlatform() {
+    MessageBox::setScripted(true);
+    SystemBrowser::setRecording(true);
+    ProgramEnd::setRecording(true);
+}
+
+// A gateway answering the version and both lists.
+inline void ServeGateway(TestHttpServer& server, const QByteArray& version = "1.7",
+                         const QByteArray& clients = "alice<BR>bob<BR>carol",
+                         const QByteArray& paks = "basic<BR>gold") {
+    server.setBody(QStringLiteral("/version.txt"), version);
+    server.setBody(QStringLiteral("/clients.php"), clients);
+    server.setBody(QStringLiteral("/paks.php"), paks);
+}
+
+inline void WriteSettings(const QString& path, const QString& user, const QString& host,
+                          const QString& storedKey) {
+    WriteIni(SettingsFile::kSection, SettingsFile::kUser, user, path);
+    WriteIni(SettingsFile::kSection, SettingsFile::kHost, host, path);
+    WriteIni(SettingsFile::kSection, SettingsFile::kKey, storedKey, path);
+}
+
+inline QStringList TreeTexts(const QTreeWidget* tree) {
+    QStringList texts;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        texts << tree->topLevelItem(i)->text(0);
+        if (tree->topLevelItem(i)->childCount() != 0)
+            texts << QStringLiteral("<has children>");
+    }
+    return texts;
+}
+
+inline QStringList ShownTexts(const QList<MessageBox::Shown>& shown) {
+    QStringList texts;
+    for (const MessageBox::Shown& s : shown)
+        texts << s.text;
+    return texts;
+}
+
+template <class T> T* Child(QObject* parent, const char* name) {
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    if (!child)
+        qFatal("no child %s", name);
+    return child;
+}
+
+} // namespace WindowTest
+
+// The browser panes need a shared GL context, set before the application exists.
+#define CORVALA_WINDOW_TEST_MAIN(TestClass)                                                        \
+    int main(int argc, char** argv) {                                                              \
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
+        QApplication app(argc, argv);                                                              \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestClass tc;                                                                              \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
