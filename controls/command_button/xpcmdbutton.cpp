@@ -177,6 +177,8 @@ bool xpcmdbutton::event(QEvent* e) {
 }
 
 void xpcmdbutton::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::EnabledChange)
+        m_ClickArmed = false; // a press cut short by disabling never becomes a click
     // The enabled flag or the font changed from outside our setters (a disabled window,
     // the container's font, a form's standard "enabled"/"font" property).
     if (!m_InSetter) {

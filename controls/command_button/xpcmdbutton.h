@@ -100,9 +100,9 @@ private:
     bool routeCaseInsensitive(const QByteArray& name);
     QFont ambientFont() const;
 
-    QLabel* lbl;
-    QTimer* Timer1;
-    PictureClip* pc;
+    QLabel* lbl = nullptr;
+    QTimer* Timer1 = nullptr;
+    PictureClip* pc = nullptr;
     QImage m_Surface;
     int m_State = 0;
     QFont m_Font;

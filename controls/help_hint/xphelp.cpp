@@ -78,6 +78,12 @@ bool xphelp::event(QEvent* e) {
     return QWidget::event(e);
 }
 
+void xphelp::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::EnabledChange)
+        m_ClickArmed = false; // a press cut short by disabling never becomes a click
+    QWidget::changeEvent(e);
+}
+
 void xphelp::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Window));

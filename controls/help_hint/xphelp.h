@@ -40,6 +40,7 @@ signals:
 
 protected:
     bool event(QEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
@@ -51,8 +52,8 @@ private:
     void showCell(int n);
     void Timer1_Timer();
 
-    QTimer* Timer1;
-    PictureClip* pc1;
+    QTimer* Timer1 = nullptr;
+    PictureClip* pc1 = nullptr;
     QImage m_Picture;
     int m_Cell = 0;
     bool m_ClickArmed = false; // the primary button went down over the icon

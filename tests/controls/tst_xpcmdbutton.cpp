@@ -335,6 +335,14 @@ private slots:
         QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Highlighted));
         QVERIFY(captionPixels(qRgb(0, 0, 0)) > 10);
 
+        // A press that disabling cut short gives no click on its release.
+        press(m_Button, {5, 5});
+        m_Button->setEnabled_(false);
+        m_Button->setEnabled_(true);
+        release(m_Button, {5, 5});
+        QCOMPARE(r.count("Click"), 0);
+        QCOMPARE(r.count("MouseUp"), 1);
+
         // A disabled window disables its button's look too, and gives it back.
         m_Window->setEnabled(false);
         QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Disabled));
