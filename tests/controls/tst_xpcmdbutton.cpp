@@ -303,7 +303,7 @@ private slots:
     }
 
     void disabledLookAndCaptionColour() {
-        QFont f(QStringLiteral("DejaVu Sans"), 12);
+        QFont f(QStringLiteral("Liberation Sans"), 12);
         f.setStyleStrategy(QFont::NoAntialias); // caption pixels carry its exact colour
         m_Button->setFont_(f);
         m_Button->setCaption(QStringLiteral("MMMM"));
@@ -364,7 +364,7 @@ private slots:
         m_Button->setCaption(QStringLiteral("Refresh All, and then some"));
         QVERIFY(lbl->width() > before);
         QVERIFY(centred());
-        m_Button->setFont_(QFont(QStringLiteral("DejaVu Serif"), 20));
+        m_Button->setFont_(QFont(QStringLiteral("Liberation Serif"), 20));
         QCOMPARE(lbl->font().pointSize(), 20);
         QVERIFY(centred());
         QVERIFY(lbl->x() < 0); // wider than the button: cut off on both sides

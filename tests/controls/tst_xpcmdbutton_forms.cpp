@@ -32,7 +32,7 @@ private slots:
         QVERIFY(b->Enabled());
         QCOMPARE(b->State(), 0);
         QVERIFY(!showsHighlighted(*b));
-        QCOMPARE(b->Font().family(), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(b->Font().family(), QStringLiteral("Liberation Mono"));
         QCOMPARE(b->Font(), form.font());
         QCOMPARE(b->captionLabel()->font(), form.font());
         QCOMPARE(ui.xphelp1->size(), QSize(21, 21)); // placed at 40 x 40
@@ -166,7 +166,7 @@ private slots:
         b.setEnabled_(false);
         b.setState(1);
         b.setCaption(QStringLiteral("x"));
-        b.setFont_(QFont(QStringLiteral("DejaVu Sans"), 9));
+        b.setFont_(QFont(QStringLiteral("Liberation Sans"), 9));
         QStringList names;
         for (const auto& args : spy)
             names << args.at(0).toString();
