@@ -48,13 +48,4 @@ TEST_F(GatewayPages, HelpExplainsTheFieldsAndTheAccessKey) {
     }
 }
 
-TEST_F(GatewayPages, TipsChangeFromLoadToLoad) {
-    auto first = gateway.get("/tips.php");
-    auto second = gateway.get("/tips.php");
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(second);
-    EXPECT_NE(first->body, second->body);
-    EXPECT_NE(first->body.find("Tip:"), std::string::npos);
-}
-
 } // namespace

@@ -1,0 +1,200 @@
+// The desktop program against the real gateway in demo mode: settings, create, refresh,
+// suspend, unsuspend, terminate, refresh. Every command's page is read back from the
+// result pane once it has loaded.
+
+#include "browserpane.h"
+#include "form4.h"
+#include "form7.h"
+#include "messagebox.h"
+#include "programend.h"
+#include "systembrowser.h"
+#include "xpcmdbutton.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QWebEnginePage>
+#include <memory>
+
+class TstE2eDemo : public QObject {
+    Q_OBJECT
+
+    QProcess m_Gateway;
+    QString m_Base;
+    QTemporaryDir m_Dir;
+    std::unique_ptr<Form4> m_Window;
+
+    template <class T> static T* Child(QObject* parent, const char* name) {
+        T* child = parent->findChild<T*>(QString::fromLatin1(name));
+        if (!child)
+            qFatal("no child %s", name);
+        return child;
+    }
+    Form4* w() const { return m_Window.get(); }
+    BrowserPane* result() const { return Child<BrowserPane>(w(), "WebBrowser1"); }
+    QTreeWidget* accounts() const { return Child<QTreeWidget>(w(), "TreeView1"); }
+
+    // Types into a field as a person would: select all, then the new text.
+    static void type(QWidget* field, const QString& text) {
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Delete);
+        QTest::keyClicks(field, text);
+    }
+    static void press(QWidget* button) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    }
+
+    QStringList accountNames() const {
+        QStringList names;
+        for (int i = 0; i < accounts()->topLevelItemCount(); ++i)
+            names << accounts()->topLevelItem(i)->text(0);
+        return names;
+    }
+
+    static QString plainText(QWebEnginePage* page) {
+        QString text;
+        bool done = false;
+        page->toPlainText([&](const QString& t) {
+            text = t;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, 10000))
+            return QStringLiteral("<page text not read>");
+        return text;
+    }
+
+    // Presses a command button and returns the text of the page the gateway answered,
+    // once the result pane has finished loading it.
+    QString runCommand(const char* button, const QString& path) {
+        QSignalSpy finished(result(), &QWebEngineView::loadFinished);
+        press(Child<xpcmdbutton>(w(), button));
+        bool loaded = QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant>& args : finished)
+                    if (args.at(0).toBool() && result()->url().path() == path)
+                        return true;
+                return false;
+            },
+            60000);
+        if (!loaded)
+            return QStringLiteral("<no page loaded for %1; pane at %2>")
+                .arg(path, result()->url().toString());
+        return plainText(result()->page());
+    }
+
+private slots:
+    void initTestCase() {
+        MessageBox::setScripted(true);
+        SystemBrowser::setRecording(true);
+        ProgramEnd::setRecording(true);
+
+        // Port 0: the gateway takes a free port and names it on its first line.
+        m_Gateway.setProgram(QStringLiteral(CORVALA_GATEWAY_EXE));
+        m_Gateway.setArguments(
+            {QStringLiteral("--demo"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        m_Gateway.setProcessChannelMode(QProcess::SeparateChannels);
+        m_Gateway.start();
+        QVERIFY2(m_Gateway.waitForStarted(10000), qPrintable(m_Gateway.errorString()));
+        const QRegularExpression listening(
+            QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)"));
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out += m_Gateway.readAllStandardOutput();
+                return listening.match(QString::fromUtf8(out)).hasMatch() ||
+                       m_Gateway.state() == QProcess::NotRunning;
+            },
+            10000));
+        const auto match = listening.match(QString::fromUtf8(out));
+        QVERIFY2(match.hasMatch(), out.constData());
+        m_Base = match.captured(1);
+        QVERIFY(m_Dir.isValid());
+    }
+
+    void cleanupTestCase() {
+        m_Window.reset();
+        if (m_Gateway.state() != QProcess::NotRunning) {
+            m_Gateway.terminate();
+            if (!m_Gateway.waitForFinished(10000))
+                m_Gateway.kill();
+            m_Gateway.waitForFinished(5000);
+        }
+        // The gateway's log must not hold the access key it was sent on every request.
+        const QByteArray log = m_Gateway.readAllStandardError();
+        QVERIFY(log.contains("/clients.php"));
+        QVERIFY(!log.contains("E2EKEY"));
+    }
+
+    void settingsThenTheWholeAccountCycle() {
+        // No settings file yet: start-up asks for the settings and hides the main window.
+        const QString settings = m_Dir.filePath(QStringLiteral("settings.whm"));
+        m_Window = std::make_unique<Form4>(m_Base, settings);
+        m_Window->Start();
+        QVERIFY(!w()->isVisible());
+        Form7* dialog = w()->settingsDialog();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        MessageBox::takeShown();
+
+        type(Child<QLineEdit>(dialog, "user"), QStringLiteral("root"));
+        type(Child<QLineEdit>(dialog, "host"), QStringLiteral("whm.demo.example"));
+        auto* key = Child<QPlainTextEdit>(dialog, "key");
+        key->setFocus();
+        key->setPlainText(QStringLiteral("E2EKEYLINE1\r\nE2EKEYLINE2"));
+        press(Child<xpcmdbutton>(dialog, "xpcmdbutton1"));
+
+        QVERIFY(w()->isVisible());
+        QCOMPARE(accountNames(), QStringList({"alice", "bob", "carol", "dave"}));
+        QCOMPARE(Child<QTreeWidget>(w(), "TreeView2")->topLevelItemCount(), 4);
+        QVERIFY2(MessageBox::takeShown().isEmpty(), "no failure may be reported");
+
+        // Create an account through the window's fields.
+        type(Child<QLineEdit>(w(), "domain"), QStringLiteral("e2e-shop.example"));
+        type(Child<QLineEdit>(w(), "user"), QStringLiteral("e2eshop"));
+        type(Child<QLineEdit>(w(), "pass"), QStringLiteral("p&ss w0rd"));
+        type(Child<QLineEdit>(w(), "plan"), QStringLiteral("silver"));
+        QString page = runCommand("xpcmdbutton1", QStringLiteral("/ad.php"));
+        QVERIFY2(page.contains(QStringLiteral("Account created: e2eshop")), qPrintable(page));
+
+        press(Child<xpcmdbutton>(w(), "xpcmdbutton2")); // Refresh All
+        QCOMPARE(accountNames(), QStringList({"alice", "bob", "carol", "dave", "e2eshop"}));
+
+        // A click on the new account names it for the commands.
+        const QRect node = accounts()->visualItemRect(accounts()->topLevelItem(4));
+        QTest::mouseClick(accounts()->viewport(), Qt::LeftButton, {}, node.center());
+        QCOMPARE(Child<QLineEdit>(w(), "ausr")->text(), QStringLiteral("e2eshop"));
+
+        page = runCommand("xpcmdbutton3", QStringLiteral("/sus.php"));
+        QVERIFY2(page.contains(QStringLiteral("Account suspended: e2eshop")), qPrintable(page));
+        page = runCommand("xpcmdbutton4", QStringLiteral("/unsus.php"));
+        QVERIFY2(page.contains(QStringLiteral("Account unsuspended: e2eshop")), qPrintable(page));
+
+        MessageBox::queueAnswer(MessageBox::Answer::Yes);
+        page = runCommand("xpcmdbutton5", QStringLiteral("/term.php"));
+        QVERIFY2(page.contains(QStringLiteral("Account terminated: e2eshop")), qPrintable(page));
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown.first().yesNo);
+
+        press(Child<xpcmdbutton>(w(), "xpcmdbutton2"));
+        QCOMPARE(accountNames(), QStringList({"alice", "bob", "carol", "dave"}));
+    }
+};
+
+int main(int argc, char** argv) {
+    // The browser panes need a shared GL context, set before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TstE2eDemo tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_e2e_demo.moc"
