@@ -7,9 +7,11 @@
 #include "form7.h"
 
 #include <QAction>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTcpServer>
+#include <QTimer>
 
 using namespace WindowTest;
 
@@ -282,6 +284,30 @@ private slots:
         // Start-up wrote nothing: the file holds what the test put there.
         QCOMPARE(ReadIni(SettingsFile::kSection, SettingsFile::kKey, settingsPath()),
                  QStringLiteral("k"));
+    }
+
+    void updateNoticeWindow() {
+        m_Server->setBody(QStringLiteral("/version.txt"), "1.6");
+        auto w = startedWindow();
+        Form12* notice = w->updateNotice();
+        QCOMPARE(notice->windowTitle(), QStringLiteral("Please download the latest version"));
+        QCOMPARE(notice->size(), QSize(465, 374));
+        QCOMPARE(notice->minimumSize(), notice->maximumSize());
+        QCOMPARE(notice->windowType(), Qt::Tool);
+    }
+
+    // Last: once the program has been told to end, no event loop of this process runs.
+    void endingForRealLeavesTheEventLoop() {
+        WriteSettings(settingsPath(), QStringLiteral("u"), QStringLiteral("h"),
+                      QStringLiteral("k"));
+        auto w = startedWindow();
+        ProgramEnd::setRecording(false);
+        QTimer::singleShot(0, w.get(), [&] { Child<QAction>(w.get(), "Exit")->trigger(); });
+        QEventLoop loop;
+        QTimer::singleShot(10000, &loop, [&] { loop.exit(7); });
+        QCOMPARE(loop.exec(), 0);
+        QVERIFY(w->isHidden());
+        ProgramEnd::setRecording(true);
     }
 };
 
