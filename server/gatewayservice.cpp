@@ -8,18 +8,14 @@ namespace {
 constexpr const char* htmlType = "text/html; charset=utf-8";
 constexpr const char* textType = "text/plain; charset=utf-8";
 
-// WHM's limits: lists are quick, account creation can take minutes.
-constexpr std::chrono::seconds listTimeout{60};
-constexpr std::chrono::seconds commandTimeout{60};
-constexpr std::chrono::seconds createTimeout{240};
-
 // Each request may hold a thread for as long as WHM takes; enough threads that one slow
 // account creation does not hold up the lists.
 constexpr size_t workerThreads = 16;
 
 } // namespace
 
-GatewayService::GatewayService(WhmApi& whm, RequestLog& log) : m_whm(whm), m_log(log) {
+GatewayService::GatewayService(WhmApi& whm, RequestLog& log, Timeouts timeouts)
+    : m_whm(whm), m_log(log), m_timeouts(timeouts) {
     m_server.new_task_queue = [] { return new httplib::ThreadPool(workerThreads); };
     m_server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         m_log.request(req.remote_addr, req.method, req.target, res.status);
@@ -121,7 +117,7 @@ void GatewayService::serveList(const httplib::Request& req, httplib::Response& r
                                const char* function,
                                std::vector<std::pair<std::string, std::string>> params,
                                const char* arrayKey, const char* nameKey) {
-    WhmOutcome outcome = callWhm(loginOf(req), function, std::move(params), listTimeout);
+    WhmOutcome outcome = callWhm(loginOf(req), function, std::move(params), m_timeouts.list);
     static const nlohmann::json noItems = nlohmann::json::array();
     const nlohmann::json* items = &noItems;
     if (outcome.ok && outcome.data.is_object() && outcome.data.contains(arrayKey)) {
@@ -164,7 +160,7 @@ void GatewayService::serveCreate(const httplib::Request& req, httplib::Response&
                                   {"domain", domain},
                                   {"password", req.get_param_value("acctpass")},
                                   {"plan", plan}},
-                                 createTimeout);
+                                 m_timeouts.create);
     if (outcome.ok)
         res.set_content(
             SitePages::commandResult(true, "Account created: " + user,
@@ -188,7 +184,8 @@ void GatewayService::serveAccountCommand(const httplib::Request& req, httplib::R
                         htmlType);
         return;
     }
-    WhmOutcome outcome = callWhm(loginOf(req), function, {{whmUserKey, account}}, commandTimeout);
+    WhmOutcome outcome =
+        callWhm(loginOf(req), function, {{whmUserKey, account}}, m_timeouts.command);
     std::string headline = std::string(outcome.ok ? doneText : failText) + ": " + account;
     std::string detail = outcome.ok ? "WHM: " + outcome.reason : outcome.reason;
     res.set_content(SitePages::commandResult(outcome.ok, headline, detail), htmlType);

@@ -7,11 +7,21 @@
 #include <httplib.h>
 #include <string>
 
+// How long WHM may take to answer each kind of call once connected: lists are quick,
+// account creation can take minutes.
+struct GatewayTimeouts {
+    std::chrono::seconds list{60};
+    std::chrono::seconds command{60};
+    std::chrono::seconds create{240};
+};
+
 // The gateway: answers the desktop program's requests on their fixed paths and query keys,
 // turning each into one WHM API 1 call, and serves the site's pages.
 class GatewayService {
 public:
-    GatewayService(WhmApi& whm, RequestLog& log);
+    using Timeouts = GatewayTimeouts;
+
+    GatewayService(WhmApi& whm, RequestLog& log, Timeouts timeouts = {});
     GatewayService(const GatewayService&) = delete;
     GatewayService& operator=(const GatewayService&) = delete;
 
@@ -44,6 +54,7 @@ private:
 
     WhmApi& m_whm;
     RequestLog& m_log;
+    Timeouts m_timeouts;
     httplib::Server m_server;
     std::atomic<unsigned> m_tipCount{0};
 };

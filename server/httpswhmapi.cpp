@@ -51,11 +51,10 @@ WhmResponse HttpsWhmApi::send(const WhmRequest& request) {
             throw WhmError("Could not connect to WHM at " + where);
         case httplib::Error::ConnectionTimeout:
             throw WhmError("No connection to WHM at " + where + " within " +
-                           std::to_string(m_options.connectTimeout.count()) + " seconds");
+                           std::to_string(m_options.connectTimeout.count()) + " s");
         case httplib::Error::Read:
-            throw WhmError("WHM at " + where + " did not answer within " +
-                           std::to_string(request.readTimeout.count()) +
-                           " seconds, or closed the connection");
+            throw WhmError("WHM at " + where + " gave no answer within " +
+                           std::to_string(request.readTimeout.count()) + " s");
         case httplib::Error::SSLConnection:
             throw WhmError("No secure connection to WHM at " + where);
         case httplib::Error::SSLLoadingCerts:

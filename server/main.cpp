@@ -9,21 +9,20 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <pthread.h>
 #include <thread>
 
-namespace {
-
-GatewayService* runningService = nullptr;
-
-void stopOnSignal(int) {
-    // httplib's stop() only flags the listener and shuts its socket down.
-    if (runningService)
-        runningService->stop();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
+    // SIGINT and SIGTERM are taken by one thread with sigwait, so the service is stopped
+    // from an ordinary thread rather than from a signal handler. Blocked before any other
+    // thread starts, so every thread inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
     CommandLine line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (line.showHelp) {
         std::cout << CommandLine::usage();
@@ -56,11 +55,11 @@ int main(int argc, char** argv) {
     std::cout << "corvala-gateway listening on http://" << line.listenHost << ":" << port
               << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
 
-    runningService = &service;
-    std::signal(SIGINT, stopOnSignal);
-    std::signal(SIGTERM, stopOnSignal);
-    std::signal(SIGPIPE, SIG_IGN);
+    std::thread([&service, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        service.stop();
+    }).detach();
     bool ok = service.run();
-    runningService = nullptr;
     return ok ? 0 : 1;
 }

@@ -102,6 +102,15 @@ TEST(GatewayFailures, RefusedConnection) {
     expectFailure(askBoth(gateway), "Could not connect to WHM at 127.0.0.1:");
 }
 
+TEST(GatewayFailures, WhmThatDoesNotAnswerInTime) {
+    FakeWhm whm;
+    whm.delay(std::chrono::milliseconds(2500));
+    HttpsWhmApi api({whm.port(), whm.certificate().certificateFile()});
+    using std::chrono::seconds;
+    GatewayUnderTest gateway(api, {seconds(1), seconds(1), seconds(1)});
+    expectFailure(askBoth(gateway), "gave no answer within 1 s");
+}
+
 TEST(GatewayFailures, UntrustedCertificateIsRefused) {
     FakeWhm whm;
     // The system's store does not hold the fake's self-signed certificate.

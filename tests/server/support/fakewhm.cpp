@@ -14,12 +14,15 @@ FakeWhm::FakeWhm(WhmApi* backend)
                   req.get_header_value("Authorization")};
         int status;
         std::string body;
+        std::chrono::milliseconds wait;
         {
             std::lock_guard lock(m_mutex);
             m_seen.push_back(seen);
             status = m_status;
             body = m_body;
+            wait = m_delay;
         }
+        std::this_thread::sleep_for(wait);
         if (m_backend) {
             // "whm USER:KEY" back into the login the simulator checks.
             std::string login =
@@ -52,6 +55,11 @@ FakeWhm::FakeWhm(WhmApi* backend)
 FakeWhm::~FakeWhm() {
     m_server.stop();
     m_thread.join();
+}
+
+void FakeWhm::delay(std::chrono::milliseconds wait) {
+    std::lock_guard lock(m_mutex);
+    m_delay = wait;
 }
 
 void FakeWhm::answer(int status, std::string body) {

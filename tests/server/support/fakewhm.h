@@ -2,6 +2,7 @@
 
 #include "selfsignedcertificate.h"
 
+#include <chrono>
 #include <httplib.h>
 #include <map>
 #include <mutex>
@@ -32,6 +33,8 @@ public:
 
     // The answer to every request from now on.
     void answer(int status, std::string body);
+    // How long each answer waits before it is sent.
+    void delay(std::chrono::milliseconds wait);
     std::vector<Seen> seen() const;
 
 private:
@@ -42,6 +45,7 @@ private:
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::vector<Seen> m_seen;
+    std::chrono::milliseconds m_delay{0};
     int m_status = 200;
     std::string m_body = R"({"metadata":{"result":1,"reason":"OK","version":1}})";
 };

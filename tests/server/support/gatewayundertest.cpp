@@ -5,7 +5,8 @@
 #include <chrono>
 #include <stdexcept>
 
-GatewayUnderTest::GatewayUnderTest(WhmApi& whm) : m_log(m_logText), m_service(whm, m_log) {
+GatewayUnderTest::GatewayUnderTest(WhmApi& whm, GatewayService::Timeouts timeouts)
+    : m_log(m_logText), m_service(whm, m_log, timeouts) {
     m_port = m_service.bind("127.0.0.1", 0);
     if (m_port <= 0)
         throw std::runtime_error("the gateway could not bind");

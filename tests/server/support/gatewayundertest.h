@@ -14,7 +14,7 @@
 // given WHM, with its log kept in memory.
 class GatewayUnderTest {
 public:
-    explicit GatewayUnderTest(WhmApi& whm);
+    explicit GatewayUnderTest(WhmApi& whm, GatewayService::Timeouts timeouts = {});
     ~GatewayUnderTest();
     GatewayUnderTest(const GatewayUnderTest&) = delete;
     GatewayUnderTest& operator=(const GatewayUnderTest&) = delete;
