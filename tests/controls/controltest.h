@@ -47,4 +47,20 @@ inline int runningTimers(const QWidget* w) {
     return n;
 }
 
+// Counts the ticks that reach the control's timers.
+class TickCounter : public QObject {
+public:
+    explicit TickCounter(const QWidget* w) {
+        for (QTimer* t : w->findChildren<QTimer*>())
+            t->installEventFilter(this);
+    }
+    int ticks = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        ticks += e->type() == QEvent::Timer;
+        return false;
+    }
+};
+
 } // namespace controltest

@@ -123,7 +123,9 @@ private slots:
         QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
         QVERIFY(!m_Button->isPolling()); // nothing polls until the pointer is back
         QCOMPARE(runningTimers(m_Button), 0);
-        QTest::qWait(50);
+        TickCounter idle(m_Button);
+        QTest::qWait(100);
+        QCOMPARE(idle.ticks, 0);
         QCOMPARE(r.count("MouseOut"), 1);
         QCOMPARE(r.events.last(), QStringLiteral("MouseOut"));
     }

@@ -72,7 +72,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_Events->count("MouseOut"), 1, 5000);
         QVERIFY(!m_Help->isPolling());
         QCOMPARE(runningTimers(m_Help), 0);
-        QTest::qWait(50);
+        TickCounter idle(m_Help); // an icon the pointer never touches polls once, at start
+        QTest::qWait(100);
+        QCOMPARE(idle.ticks, 0);
         QCOMPARE(m_Events->events, QStringList({"MouseOut"}));
         QCOMPARE(m_Help->shownCell(), 0);
         QCOMPARE(m_Help->grab().toImage().convertToFormat(QImage::Format_RGB32), helpCell(0));
@@ -88,8 +90,9 @@ private slots:
         QCOMPARE(m_Help->shownCell(), 1);
         move(m_Help, {21, 21}); // the edge counts as inside
         QCOMPARE(m_Events->count("MouseMove"), 3);
-        QTest::qWait(50);
-        QCOMPARE(m_Events->count("MouseOut"), 0); // pointer on the edge: still inside
+        TickCounter over(m_Help);
+        QTRY_VERIFY_WITH_TIMEOUT(over.ticks >= 3, 5000); // polls while the pointer is here
+        QCOMPARE(m_Events->count("MouseOut"), 0);        // pointer on the edge: still inside
         pointerAway(m_Window.get());
         QTRY_COMPARE_WITH_TIMEOUT(m_Events->count("MouseOut"), 1, 5000);
         QCOMPARE(m_Help->shownCell(), 0);
