@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QVariant>
 #include <QWidget>
 
@@ -33,6 +34,13 @@ void WindowLook::Prepare() {
         return true;
     }();
     Q_UNUSED(done);
+}
+
+QIcon WindowLook::ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/corvala/icons/corvala-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 void WindowLook::FixPointSizes(QWidget* root) {

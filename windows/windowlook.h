@@ -1,5 +1,6 @@
 #pragma once
 
+class QIcon;
 class QWidget;
 
 // What every window needs before its form is built, and the point sizes Designer cannot
@@ -8,6 +9,9 @@ namespace WindowLook {
 // Embeds the pictures and maps the classic font names onto metric-compatible ones where
 // the classic fonts are missing. Safe to call more than once.
 void Prepare();
+
+// The program's icon in every size it is drawn in.
+QIcon ProgramIcon();
 
 // Designer stores whole point sizes; the windows are drawn in the classic 8.25 and 9.75
 // point sizes, which the forms store as 8 and 10. Adjusts root and every child whose font

@@ -6,6 +6,8 @@
 // the screen can be grabbed, else the window's own rendering.
 
 #include "form4.h"
+#include "form7.h"
+#include "form9.h"
 #include "settingsfile.h"
 #include "testhttpserver.h"
 
@@ -51,8 +53,17 @@ int main(int argc, char** argv) {
         if (!full.isNull())
             shot = full.copy(w.frameGeometry());
     }
-    if (!shot.save(QString::fromLocal8Bit(argv[1])))
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    if (!shot.save(out))
         return 1;
+    // The settings dialog and About beside it, from their own rendering.
+    w.ShowSettings();
+    w.ShowAbout();
+    QTest::qWait(300);
+    QString base = out;
+    base.chop(4);
+    w.settingsDialog()->grab().save(base + QStringLiteral("-settings.png"));
+    w.aboutWindow()->grab().save(base + QStringLiteral("-about.png"));
     std::printf(
         "saved %s: %dx%d, client area %dx%d at %d,%d in the frame\n", argv[1], shot.width(),
         shot.height(), w.centralWidget()->width(), w.centralWidget()->height(),

@@ -14,6 +14,7 @@ Form9::Form9(const QString& site, QWidget* parent) : QWidget(parent), m_Site(sit
     ui = std::make_unique<Ui::Form9>();
     ui->setupUi(this);
     WindowLook::FixPointSizes(this);
+    setWindowIcon(WindowLook::ProgramIcon());
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);

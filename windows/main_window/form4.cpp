@@ -43,6 +43,7 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     ui = std::make_unique<Ui::Form4>();
     ui->setupUi(this);
     WindowLook::FixPointSizes(this);
+    setWindowIcon(WindowLook::ProgramIcon());
 
     Inet1 = new InternetTransfer(this);
     Inet1->setObjectName(QStringLiteral("Inet1"));

@@ -15,6 +15,7 @@ Form7::Form7(Form4& main) : QWidget(nullptr), m_Main(main) {
     ui = std::make_unique<Ui::Form7>();
     ui->setupUi(this);
     WindowLook::FixPointSizes(this);
+    setWindowIcon(WindowLook::ProgramIcon());
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
