@@ -196,6 +196,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(r.count("MouseOut"), 1, 5000);
     }
 
+    void clicksDeliveredByTheWindowSystem() {
+        // Through the toolkit's own routing (pointer grab included), not straight to us.
+        Recorder r(m_Button);
+        QLabel* lbl = m_Button->captionLabel();
+        QTest::mouseClick(lbl, Qt::LeftButton, Qt::NoModifier, QPoint(2, 3));
+        QTest::mouseClick(m_Button, Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
+        QCOMPARE(r.count("MouseDown"), 2);
+        QCOMPARE(r.count("Click"), 2);
+        QVERIFY(r.events.contains("MouseUp 1 0 2,3"));
+        QVERIFY(r.events.contains("MouseUp 1 0 4,4"));
+    }
+
     void edgesCountAsInsideForTheTimer() {
         Recorder r(m_Button);
         move(m_Button, {10, 10});
