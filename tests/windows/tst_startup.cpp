@@ -258,16 +258,23 @@ private slots:
     void closingTheDialogBringsBackTheHiddenWindow() {
         auto w = startedWindow(); // no settings file: dialog open, window hidden
         QVERIFY(w->isHidden());
-        QVERIFY(w->settingsDialog()->close());
+        // Closed inside the application's own loop, which must go on running.
+        QTimer::singleShot(0, w.get(), [&] { QVERIFY(w->settingsDialog()->close()); });
+        QTimer::singleShot(300, w.get(), [] { QCoreApplication::exit(5); });
+        QCOMPARE(QCoreApplication::exec(), 5);
         QVERIFY(w->isVisible());
-        QTRY_VERIFY(!w->settingsDialog()); // discarded
+        QVERIFY(!w->settingsDialog()); // discarded
         QCOMPARE(ProgramEnd::takeEnds(), 0);
     }
 
     void closingTheDialogLeavesTheNoticeAlone() {
         m_Server->setBody(QStringLiteral("/version.txt"), "0.9");
         auto w = startedWindow();
-        QVERIFY(w->settingsDialog()->close());
+        // The notice alone keeps the program running: the application's own loop must not
+        // end when the dialog closes.
+        QTimer::singleShot(0, w.get(), [&] { QVERIFY(w->settingsDialog()->close()); });
+        QTimer::singleShot(300, w.get(), [] { QCoreApplication::exit(5); });
+        QCOMPARE(QCoreApplication::exec(), 5);
         QVERIFY(w->isHidden());
         QVERIFY(w->updateNotice()->isVisible());
         QCOMPARE(ProgramEnd::takeEnds(), 0);

@@ -16,6 +16,9 @@ Form12::Form12(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(465, 374);
+    // A tool window does not keep the program running by default; the notice must, since
+    // closing the settings dialog beside it must not end the program.
+    setAttribute(Qt::WA_QuitOnClose, true);
 }
 
 Form12::~Form12() = default;
