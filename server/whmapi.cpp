@@ -54,8 +54,11 @@ WhmOutcome WhmApi::readResponse(const WhmResponse& response) {
     if (doc.is_discarded() || !doc.is_object())
         return {false, "WHM's answer is not WHM API 1 JSON", {}};
     auto meta = doc.find("metadata");
-    if (meta == doc.end() || !meta->is_object() || !meta->contains("result"))
-        return {false, "WHM's answer has no metadata.result", {}};
+    if (meta == doc.end() || !meta->is_object() || !meta->contains("result")) {
+        // Some refusals come in WHM's older error shape even with status 200.
+        std::string reason = reasonIn(doc);
+        return {false, reason.empty() ? "WHM's answer has no metadata.result" : reason, {}};
+    }
     WhmOutcome outcome;
     outcome.ok = resultIsOne((*meta)["result"]);
     outcome.reason = reasonIn(doc);

@@ -86,6 +86,9 @@ TEST(GatewayFailures, RefusedLoginAndBrokenAnswers) {
     whm.answer(500, "Internal Server Error");
     expectFailure(askBoth(gateway), "WHM answered HTTP 500");
 
+    whm.answer(200, R"({"cpanelresult":{"error":"Token denied","data":{"result":"0"}}})");
+    expectFailure(askBoth(gateway), "Token denied");
+
     whm.answer(200, "<html><body>Login page</body></html>");
     expectFailure(askBoth(gateway), "not WHM API 1 JSON");
 

@@ -1,7 +1,9 @@
 #include "selfsignedcertificate.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
@@ -40,7 +42,9 @@ SelfSignedCertificate::SelfSignedCertificate(const std::string& commonName) {
     check(key != nullptr, "key");
     std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), static_cast<long>(std::rand() + 1));
+    // Distinct serials, so no two certificates made in one run look like the same one.
+    static std::atomic<long> serial{static_cast<long>(std::time(nullptr))};
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7 * 24 * 3600);
     X509_set_pubkey(cert.get(), key.get());
