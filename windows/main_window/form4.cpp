@@ -110,7 +110,7 @@ void Form4::Form_Load() {
     try {
         current = IsCurrentVersion(Inet1->OpenURL(Requests::Version(dom)));
     } catch (const PlatformError& e) {
-        Failed(tr("checking the version"), e.description());
+        Failed(tr("Checking the version"), e.description());
     }
     if (!current) {
         MessageBox::Show(this, QStringLiteral("You do not have the latest version!"));
@@ -140,7 +140,8 @@ void Form4::Form_Load() {
     client();
     Paks();
 
-    ReportFailures(tr("Corvala could not reach its gateway while starting up."), failures.list());
+    ReportFailures(tr("Requests to the gateway failed while Corvala was starting up."),
+                   failures.list());
 }
 
 void Form4::client() {
@@ -157,7 +158,8 @@ void Form4::RefreshLists() {
     FailureScope failures(m_Failures);
     client();
     Paks();
-    ReportFailures(tr("Corvala could not refresh the lists."), failures.list());
+    ReportFailures(tr("Requests to the gateway failed while the lists were refreshed."),
+                   failures.list());
 }
 
 void Form4::FillTree(QTreeWidget* tree, const QString& doing,
