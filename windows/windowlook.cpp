@@ -43,6 +43,13 @@ QIcon WindowLook::ProgramIcon() {
     return icon;
 }
 
+void WindowLook::FixedFrame(QWidget* window, int width, int height) {
+    window->setWindowIcon(ProgramIcon());
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    window->setFixedSize(width, height);
+}
+
 void WindowLook::FixPointSizes(QWidget* root) {
     QList<QWidget*> widgets = root->findChildren<QWidget*>();
     widgets.prepend(root);

@@ -14,11 +14,8 @@ Form9::Form9(const QString& site, QWidget* parent) : QWidget(parent), m_Site(sit
     ui = std::make_unique<Ui::Form9>();
     ui->setupUi(this);
     WindowLook::FixPointSizes(this);
-    setWindowIcon(WindowLook::ProgramIcon());
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(256, 235);
+    WindowLook::FixedFrame(this, 256, 235);
 
     ui->Label1_4->setText(ui->Label1_4->text() + m_Site);
     // The three lines stand on the desktop's highlight-text colour.

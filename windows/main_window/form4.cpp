@@ -43,18 +43,15 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     ui = std::make_unique<Ui::Form4>();
     ui->setupUi(this);
     WindowLook::FixPointSizes(this);
-    setWindowIcon(WindowLook::ProgramIcon());
 
     Inet1 = new InternetTransfer(this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     Inet2 = new InternetTransfer(this);
     Inet2->setObjectName(QStringLiteral("Inet2"));
 
-    // Fixed border with a close box only; the client area is 541 x 472 below the menu bar.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // The client area is 541 x 472 below the menu bar.
     ui->centralwidget->setFixedSize(541, 472);
-    setFixedSize(541, 472 + ui->menubar->sizeHint().height());
+    WindowLook::FixedFrame(this, 541, 472 + ui->menubar->sizeHint().height());
     ui->centralwidget->setAutoFillBackground(true);
 
     connect(ui->Exit, &QAction::triggered, this, &Form4::Exit_Click);

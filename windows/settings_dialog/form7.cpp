@@ -15,11 +15,8 @@ Form7::Form7(Form4& main) : QWidget(nullptr), m_Main(main) {
     ui = std::make_unique<Ui::Form7>();
     ui->setupUi(this);
     WindowLook::FixPointSizes(this);
-    setWindowIcon(WindowLook::ProgramIcon());
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(353, 399);
+    WindowLook::FixedFrame(this, 353, 399);
     connect(ui->xpcmdbutton1, &xpcmdbutton::Click, this, &Form7::xpcmdbutton1_Click);
     connect(ui->xphelp1, &xphelp::Click, this, &Form7::xphelp1_Click);
 }
