@@ -12,11 +12,15 @@ namespace {
 const QByteArray kBom("\xEF\xBB\xBF");
 
 // The file as lines, split at CR LF, LF or a lone CR. The last line break, if any, does not
-// start an empty line.
+// start an empty line. Each line keeps its own bytes and its own line break, so that a save
+// writes every line it does not change back exactly as it found it, whatever its encoding
+// or line ending.
 struct ProfileText {
     bool bom = false;
-    QStringList lines;
-    QString newline; // the first line break found, reused for written lines
+    QStringList lines;        // decoded, for matching names and reading values
+    QList<QByteArray> raw;    // each line's bytes as they stand in the file
+    QList<QByteArray> breaks; // each line's own line break; empty for a last line without one
+    QByteArray newline;       // the first line break found, used for written lines
 };
 
 bool isBlank(QChar c) {
@@ -39,7 +43,7 @@ QString decode(const QByteArray& bytes) {
     if (!utf8.hasError())
         return text;
     // Files written by older copies may be in a single-byte code page; read them without
-    // turning their other lines into replacement characters.
+    // turning their lines into replacement characters.
     return QString::fromLatin1(bytes);
 }
 
@@ -49,23 +53,27 @@ ProfileText parse(QByteArray bytes) {
         t.bom = true;
         bytes.remove(0, kBom.size());
     }
-    const QString text = decode(bytes);
+    const auto addLine = [&t](const QByteArray& line, const QByteArray& lineBreak) {
+        t.raw << line;
+        t.breaks << lineBreak;
+        t.lines << decode(line);
+    };
     qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        if (c != '\r' && c != '\n')
             continue;
-        t.lines << text.mid(start, i - start);
         qsizetype breakLength = 1;
-        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+        if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n')
             breakLength = 2;
+        addLine(bytes.mid(start, i - start), bytes.mid(i, breakLength));
         if (t.newline.isEmpty())
-            t.newline = text.mid(i, breakLength);
+            t.newline = bytes.mid(i, breakLength);
         i += breakLength - 1;
         start = i + 1;
     }
-    if (start < text.size())
-        t.lines << text.mid(start);
+    if (start < bytes.size())
+        addLine(bytes.mid(start), QByteArray());
     return t;
 }
 
@@ -197,30 +205,43 @@ void PrivateProfile::WriteString(const QString& section, const QString& key, con
     }
     if (t.newline.isEmpty()) {
 #ifdef Q_OS_WIN
-        t.newline = QStringLiteral("\r\n");
+        t.newline = "\r\n";
 #else
-        t.newline = QStringLiteral("\n");
+        t.newline = "\n";
 #endif
     }
 
     const QString entry = key + QLatin1Char('=') + storedValue(value);
+    // A new line goes in with the file's line break; the line before it gets one too when it
+    // was the last line and had none.
+    const auto insertLine = [&t](qsizetype at, const QString& text) {
+        if (at > 0 && t.breaks.at(at - 1).isEmpty())
+            t.breaks[at - 1] = t.newline;
+        t.lines.insert(at, text);
+        t.raw.insert(at, text.toUtf8());
+        t.breaks.insert(at, t.newline);
+    };
     const SectionRange r = findSection(t.lines, section);
     if (r.header < 0) {
-        t.lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
+        insertLine(t.lines.size(), QLatin1Char('[') + section + QLatin1Char(']'));
+        insertLine(t.lines.size(), entry);
     } else if (const qsizetype line = findKey(t.lines, r, key); line >= 0) {
         t.lines[line] = entry;
+        t.raw[line] = entry.toUtf8();
+        if (t.breaks.at(line).isEmpty())
+            t.breaks[line] = t.newline; // every line written ends with a line break
     } else {
         // After the section's last non-blank line, so blank lines before the next section stay
         // where they are.
         qsizetype at = r.end;
         while (at > r.header + 1 && trimBlanks(t.lines.at(at - 1)).isEmpty())
             --at;
-        t.lines.insert(at, entry);
+        insertLine(at, entry);
     }
 
     QByteArray bytes = t.bom ? kBom : QByteArray();
-    bytes += t.lines.join(t.newline).toUtf8();
-    bytes += t.newline.toUtf8(); // every line, the last included, ends with a line break
+    for (qsizetype i = 0; i < t.raw.size(); ++i)
+        bytes += t.raw.at(i) + t.breaks.at(i);
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

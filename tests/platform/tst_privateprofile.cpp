@@ -164,6 +164,16 @@ private slots:
                                                         << "k" << QByteArray("[s]\na=1\nk=NEW\n");
         QTest::newRow("empty section header") << QByteArray("[s]\n[t]\n") << "s"
                                               << "k" << QByteArray("[s]\nk=NEW\n[t]\n");
+        // Lines the save does not touch keep their bytes: their own encoding and line break.
+        QTest::newRow("single-byte text in other lines kept")
+            << QByteArray("; caf\xE9\n[s]\nk=old\nn=Jos\xE9\n") << "s"
+            << "k" << QByteArray("; caf\xE9\n[s]\nk=NEW\nn=Jos\xE9\n");
+        QTest::newRow("mixed line breaks kept")
+            << QByteArray("[s]\r\na=1\nb=2\rc=3\r\n[t]\n") << "s"
+            << "k" << QByteArray("[s]\r\na=1\nb=2\rc=3\r\nk=NEW\r\n[t]\n");
+        QTest::newRow("last line without a break kept")
+            << QByteArray("[s]\nk=old\n[t]\nx=1") << "s"
+            << "k" << QByteArray("[s]\nk=NEW\n[t]\nx=1");
     }
     void writeKeepsOtherLinesAndPlacesNewKeys() {
         QFETCH(QByteArray, before);
