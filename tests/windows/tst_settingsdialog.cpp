@@ -76,6 +76,26 @@ private slots:
         QCOMPARE(w->settingsDialog(), d);
     }
 
+    void tabFollowsTheOrderAndNeverEntersTheKey() {
+        auto w = windowWithDialog();
+        Form7* d = w->settingsDialog();
+        d->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        user(d)->setFocus();
+        QStringList reached;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(reached, (QStringList{"host", "key", "xpcmdbutton1"}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), key(d));
+        QTest::keyClick(key(d), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), host(d));
+        // Moving through the box leaves the access key as it was.
+        QCOMPARE(key(d)->toPlainText(), QStringLiteral("L1\nL2"));
+    }
+
     void saveRoundTrip_data() {
         QTest::addColumn<QString>("typedUser");
         QTest::addColumn<QString>("typedHost");
