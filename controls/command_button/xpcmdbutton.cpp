@@ -118,6 +118,9 @@ void xpcmdbutton::applyDefaultCaption() {
 void xpcmdbutton::setCaptionColour() {
     QPalette pal = lbl->palette();
     pal.setColor(QPalette::WindowText, QColor(isEnabled() ? CaptionEnabled : CaptionDisabled));
+    // Styles that etch disabled text draw a copy in the light colour first; with nothing to
+    // draw it in, the disabled caption is its grey alone.
+    pal.setColor(QPalette::Light, Qt::transparent);
     lbl->setPalette(pal);
 }
 

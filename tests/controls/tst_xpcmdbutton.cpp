@@ -4,7 +4,9 @@
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSet>
+#include <QStyle>
 #include <QTest>
 #include <cmath>
 #include <memory>
@@ -363,6 +365,35 @@ private slots:
         QVERIFY(m_Button->Enabled()); // its own flag is untouched
         m_Window->setEnabled(true);
         QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Highlighted));
+    }
+
+    void disabledCaptionIsOneFlatColourInTheWindowsStyle() {
+        // The desktop's own styles etch disabled text with a light copy one pixel down and
+        // right; the caption must show its grey alone on the face.
+        const QString before = QApplication::style()->name();
+        if (!QApplication::setStyle(QStringLiteral("Windows")))
+            QSKIP("the Windows style is not built into this Qt");
+        const auto restore = qScopeGuard([&] { QApplication::setStyle(before); });
+        makeButton(QSize(129, 25));
+        QFont f(QStringLiteral("Liberation Sans"), 12);
+        f.setStyleStrategy(QFont::NoAntialias);
+        m_Button->setFont_(f);
+        m_Button->setCaption(QStringLiteral("MMMM"));
+        m_Button->setEnabled_(false);
+        const QImage img = m_Button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRgb face = faceCell(xpcmdbutton::Disabled).pixel(9, 10);
+        const QRect area = m_Button->captionLabel()->geometry().intersected(QRect(3, 3, 123, 19));
+        int grey = 0;
+        int other = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QRgb p = img.pixel(x, y);
+                grey += p == qRgb(161, 161, 146);
+                other += p != qRgb(161, 161, 146) && p != face;
+            }
+        }
+        QVERIFY(grey > 10);
+        QCOMPARE(other, 0);
     }
 
     void captionIsCentredAfterEveryChange() {
