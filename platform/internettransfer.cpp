@@ -46,6 +46,21 @@ QString size(qint64 bytes) {
                              : QStringLiteral("%1 bytes").arg(bytes);
 }
 
+// The gateway states why it failed as a short plain-text body (WHM's reason behind a 502);
+// without it the user would learn only the status. Pages and long bodies are left out.
+QString statedReason(QNetworkReply& reply) {
+    constexpr qsizetype kLongest = 300;
+    const QString type = reply.header(QNetworkRequest::ContentTypeHeader).toString();
+    if (!type.startsWith(QLatin1String("text/plain"), Qt::CaseInsensitive))
+        return {};
+    QString text = QString::fromUtf8(reply.read(kLongest * 4 + 1)).simplified();
+    if (text.isEmpty())
+        return {};
+    if (text.size() > kLongest)
+        text = text.left(kLongest) + QStringLiteral("...");
+    return QStringLiteral(" The server said: %1").arg(text);
+}
+
 QString seconds(std::chrono::milliseconds ms) {
     return QString::number(ms.count() / 1000.0, 'g', 3);
 }
@@ -119,10 +134,10 @@ QString InternetTransfer::OpenURL(const QString& address) {
     if (status >= 400)
         throw PlatformError(
             QStringLiteral("Could not fetch %1: the server answered with HTTP "
-                           "status %2%3.")
-                .arg(name)
-                .arg(status)
-                .arg(reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)));
+                           "status %2%3.%4")
+                .arg(name, QString::number(status),
+                     reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason),
+                     statedReason(*reply)));
     if (status >= 300 && status < 400)
         throw PlatformError(
             QStringLiteral("Could not fetch %1: the server redirected the request (HTTP status "

@@ -22,7 +22,8 @@ public:
     // within the idle time-out, the status is 400 or more, or the body is over the cap.
     // The address must already be percent-encoded; it is sent exactly as given. Redirects
     // (3xx) are not followed and fail too. A failure names the address without its query,
-    // which carries the access key.
+    // which carries the access key; for an error status it adds the start of a plain-text
+    // answer, where the gateway says why.
     QString OpenURL(const QString& address);
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { m_IdleTimeout = timeout; }

@@ -96,6 +96,33 @@ private slots:
         QVERIFY2(!d.contains("SECRET"), qPrintable(d)); // the access key is not shown
     }
 
+    // The gateway answers a failed list with 502 and WHM's reason as plain text: the reason
+    // is part of what the user is told. Error pages and endless texts are not.
+    void plainTextReasonOfAnErrorIsShown() {
+        TestHttpServer server;
+        server.setRoute(
+            "/clients.php",
+            TestHttpServer::Route{502, "WHM refused the login (HTTP 403):\n check the key"});
+        TestHttpServer::Route page{500, "<html><body>Internal trouble</body></html>"};
+        page.contentType = "text/html";
+        server.setRoute("/paks.php", page);
+        server.setRoute("/long.php", TestHttpServer::Route{503, QByteArray(5000, 'x') + "END"});
+        InternetTransfer transfer;
+
+        QString d = failure(transfer, server.baseAddress() + "/clients.php?accesshash=SECRET");
+        QVERIFY2(d.contains("502"), qPrintable(d));
+        QVERIFY2(d.contains("WHM refused the login (HTTP 403): check the key"), qPrintable(d));
+        QVERIFY2(!d.contains("SECRET"), qPrintable(d));
+
+        d = failure(transfer, server.baseAddress() + "/paks.php");
+        QVERIFY2(d.contains("500"), qPrintable(d));
+        QVERIFY2(!d.contains("Internal trouble"), qPrintable(d));
+
+        d = failure(transfer, server.baseAddress() + "/long.php");
+        QVERIFY2(d.contains("503"), qPrintable(d));
+        QVERIFY2(d.contains("xxx...") && !d.contains("END") && d.size() < 600, qPrintable(d));
+    }
+
     void unknownPathIs404() {
         TestHttpServer server;
         InternetTransfer transfer;
