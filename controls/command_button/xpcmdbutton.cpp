@@ -376,7 +376,7 @@ bool xpcmdbutton::isPolling() const {
 // ---- keys ----
 
 void xpcmdbutton::keyPressEvent(QKeyEvent* e) {
-    short KeyCode = EventArgs::KeyCode(e->key());
+    short KeyCode = EventArgs::KeyCode(e->key(), e->modifiers());
     short Shift = EventArgs::Shift(e->modifiers());
     QPointer<xpcmdbutton> self(this);
     emit KeyDown(KeyCode, Shift);
@@ -390,7 +390,7 @@ void xpcmdbutton::keyPressEvent(QKeyEvent* e) {
 
 void xpcmdbutton::keyReleaseEvent(QKeyEvent* e) {
     if (!e->isAutoRepeat()) {
-        short KeyCode = EventArgs::KeyCode(e->key());
+        short KeyCode = EventArgs::KeyCode(e->key(), e->modifiers());
         short Shift = EventArgs::Shift(e->modifiers());
         emit KeyUp(KeyCode, Shift);
     }

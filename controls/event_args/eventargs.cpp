@@ -24,7 +24,26 @@ short EventArgs::Shift(Qt::KeyboardModifiers modifiers) {
     return result;
 }
 
-short EventArgs::KeyCode(int qtKey) {
+short EventArgs::KeyCode(int qtKey, Qt::KeyboardModifiers modifiers) {
+    if (modifiers & Qt::KeypadModifier) {
+        if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+            return short(0x60 + (qtKey - Qt::Key_0));
+        switch (qtKey) {
+        case Qt::Key_Asterisk:
+            return 0x6A;
+        case Qt::Key_Plus:
+            return 0x6B;
+        case Qt::Key_Minus:
+            return 0x6D;
+        case Qt::Key_Period:
+        case Qt::Key_Comma:
+            return 0x6E;
+        case Qt::Key_Slash:
+            return 0x6F;
+        default:
+            break; // Enter and the navigation keys have their usual numbers
+        }
+    }
     // Letters and digits share their numbers; the rest is looked up.
     if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
         return short(qtKey);
@@ -91,6 +110,54 @@ short EventArgs::KeyCode(int qtKey) {
     case Qt::Key_Slash:
     case Qt::Key_Question:
         return 0xBF;
+    case Qt::Key_QuoteLeft:
+    case Qt::Key_AsciiTilde:
+        return 0xC0;
+    case Qt::Key_BracketLeft:
+    case Qt::Key_BraceLeft:
+        return 0xDB;
+    case Qt::Key_Backslash:
+    case Qt::Key_Bar:
+        return 0xDC;
+    case Qt::Key_BracketRight:
+    case Qt::Key_BraceRight:
+        return 0xDD;
+    case Qt::Key_Apostrophe:
+    case Qt::Key_QuoteDbl:
+        return 0xDE;
+    // Shift with a digit key reports the symbol it makes.
+    case Qt::Key_ParenRight:
+        return 0x30;
+    case Qt::Key_Exclam:
+        return 0x31;
+    case Qt::Key_At:
+        return 0x32;
+    case Qt::Key_NumberSign:
+        return 0x33;
+    case Qt::Key_Dollar:
+        return 0x34;
+    case Qt::Key_Percent:
+        return 0x35;
+    case Qt::Key_AsciiCircum:
+        return 0x36;
+    case Qt::Key_Ampersand:
+        return 0x37;
+    case Qt::Key_Asterisk:
+        return 0x38;
+    case Qt::Key_ParenLeft:
+        return 0x39;
+    case Qt::Key_Clear:
+        return 0x0C;
+    case Qt::Key_Print:
+        return 0x2C;
+    case Qt::Key_Meta:
+        return 0x5B;
+    case Qt::Key_Menu:
+        return 0x5D;
+    case Qt::Key_NumLock:
+        return 0x90;
+    case Qt::Key_ScrollLock:
+        return 0x91;
     default:
         return 0; // no virtual-key number of its own
     }

@@ -9,7 +9,9 @@ class EventArgs {
 public:
     static short Button(Qt::MouseButtons buttons);
     static short Shift(Qt::KeyboardModifiers modifiers);
-    static short KeyCode(int qtKey);
+    // The key's own number: the digit key for the symbol Shift makes of it (as on a US
+    // layout), the keypad's own numbers for keys that carry the keypad modifier.
+    static short KeyCode(int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // Loads the controls' picture strips into the resource system (they live in a static
     // library, whose resource initialiser the linker would otherwise drop).
     static void ensurePictures();

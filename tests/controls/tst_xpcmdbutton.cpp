@@ -235,6 +235,33 @@ private slots:
         QCOMPARE(lookOf(*m_Button), int(xpcmdbutton::Normal));
     }
 
+    void keyCodesNameTheKeyNotItsCharacter() {
+        // Shift and the keypad change the character a key makes, never the key's number.
+        Recorder r(m_Button);
+        auto key = [this](QEvent::Type type, int k, Qt::KeyboardModifiers m, const char* text) {
+            QKeyEvent e(type, k, m, QString::fromLatin1(text));
+            QApplication::sendEvent(m_Button, &e);
+        };
+        key(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, "!");     // Shift+1
+        key(QEvent::KeyPress, Qt::Key_ParenRight, Qt::ShiftModifier, ")"); // Shift+0
+        key(QEvent::KeyPress, Qt::Key_Asterisk, Qt::ShiftModifier, "*");   // Shift+8
+        key(QEvent::KeyPress, Qt::Key_BracketLeft, Qt::NoModifier, "[");
+        key(QEvent::KeyPress, Qt::Key_QuoteDbl, Qt::ShiftModifier, "\"");
+        key(QEvent::KeyPress, Qt::Key_5, Qt::KeypadModifier, "5");
+        key(QEvent::KeyPress, Qt::Key_Asterisk, Qt::KeypadModifier, "*");
+        key(QEvent::KeyPress, Qt::Key_Period, Qt::KeypadModifier, ".");
+        key(QEvent::KeyRelease, Qt::Key_Minus, Qt::KeypadModifier, "-");
+        QStringList keys;
+        for (const QString& e : r.events)
+            if (!e.startsWith(QStringLiteral("KeyPress")))
+                keys << e;
+        QCOMPARE(keys, QStringList({"KeyDown 49 1", "KeyDown 48 1", "KeyDown 56 1", "KeyDown 219 0",
+                                    "KeyDown 222 1", "KeyDown 101 0", "KeyDown 106 0",
+                                    "KeyDown 110 0", "KeyUp 109 0"}));
+        QCOMPARE(r.count("KeyPress"), 8); // the characters themselves are unchanged
+        QVERIFY(r.events.contains(QStringLiteral("KeyPress 33")));
+    }
+
     void exactCellsAtTheStripSize() {
         makeButton(QSize(18, 21));
         auto shows = [this](int n) {
