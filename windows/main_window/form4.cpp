@@ -192,7 +192,7 @@ void Form4::ReportFailures(const QString& during, const QStringList& failures) {
                      during + kCrLf + kCrLf + failures.join(kCrLf) + kCrLf + kCrLf +
                          tr("A list that could not be loaded stays empty; \"Refresh All\" "
                             "tries again."),
-                     tr("Gateway not reachable"));
+                     tr("Gateway Request Failed"));
 }
 
 Connection Form4::connection() const {
