@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -37,6 +38,17 @@ inline void release(QWidget* target, QPointF local, Qt::MouseButton button = Qt:
 inline void pointerAway(QWidget* w) {
     Pointer::setPosition(w->mapToGlobal(QPoint(-500, -500)));
 }
+
+// The events a control raised, in order, one line each.
+struct EventLog {
+    QStringList events;
+    int count(const QString& prefix) const {
+        int n = 0;
+        for (const QString& e : events)
+            n += e.startsWith(prefix);
+        return n;
+    }
+};
 
 // How many timers of the control run now: the pointer polling must cost nothing while
 // the pointer is elsewhere.

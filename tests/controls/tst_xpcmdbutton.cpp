@@ -35,8 +35,7 @@ int lookOf(const xpcmdbutton& b) {
 }
 
 // Everything the button raises, in order, with its arguments.
-struct Recorder {
-    QStringList events;
+struct Recorder : EventLog {
     explicit Recorder(xpcmdbutton* b) {
         auto pointer = [this](const char* name) {
             return [this, name](short& Button, short& Shift, float& x, float& Y) {
@@ -61,12 +60,6 @@ struct Recorder {
         QObject::connect(b, &xpcmdbutton::KeyUp, b, [this](short& k, short& s) {
             events << QStringLiteral("KeyUp %1 %2").arg(k).arg(s);
         });
-    }
-    int count(const QString& prefix) const {
-        int n = 0;
-        for (const QString& e : events)
-            n += e.startsWith(prefix);
-        return n;
     }
 };
 

@@ -14,8 +14,7 @@ QImage helpCell(int n) {
     return strip.copy(n * 21, 0, 21, 21).convertToFormat(QImage::Format_RGB32);
 }
 
-struct Recorder {
-    QStringList events;
+struct Recorder : EventLog {
     explicit Recorder(xphelp* h) {
         auto pointer = [this, h](const char* name) {
             return [this, h, name](short& Button, short&, float& x, float& Y) {
@@ -34,12 +33,6 @@ struct Recorder {
             events << QStringLiteral("Click cell %1").arg(h->shownCell());
         });
         QObject::connect(h, &xphelp::MouseOut, h, [this] { events << "MouseOut"; });
-    }
-    int count(const QString& prefix) const {
-        int n = 0;
-        for (const QString& e : events)
-            n += e.startsWith(prefix);
-        return n;
     }
 };
 } // namespace
