@@ -265,12 +265,9 @@ void xpcmdbutton::showEvent(QShowEvent* e) {
 
 void xpcmdbutton::UserControl_MouseDown(QMouseEvent* e, QPointF args) {
     m_ClickArmed = e->button() == Qt::LeftButton;
-    short Button = EventArgs::Button(e->button());
-    short Shift = EventArgs::Shift(e->modifiers());
-    float x = float(args.x());
-    float Y = float(args.y());
+    EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), args);
     QPointer<xpcmdbutton> self(this);
-    emit MouseDown(Button, Shift, x, Y);
+    emit MouseDown(a.Button, a.Shift, a.x, a.Y);
     if (self)
         DrawFace(Pressed);
 }
@@ -279,25 +276,19 @@ void xpcmdbutton::UserControl_MouseMove(QMouseEvent* e, QPointF args, QPointF he
     // Switched on by every move, inside or not; a running timer keeps its rhythm.
     if (!Timer1->isActive())
         Timer1->start();
-    if (here.x() < 0 || here.y() < 0 || here.x() > width() || here.y() > height())
+    if (!EventArgs::Inside(here, size()))
         return; // captured while a button is held: nothing to show outside
-    short Button = EventArgs::Button(e->buttons());
-    short Shift = EventArgs::Shift(e->modifiers());
-    float x = float(args.x());
-    float Y = float(args.y());
+    EventArgs::Pointer a = EventArgs::PointerEvent(e->buttons(), e->modifiers(), args);
     QPointer<xpcmdbutton> self(this);
-    emit MouseMove(Button, Shift, x, Y);
+    emit MouseMove(a.Button, a.Shift, a.x, a.Y);
     if (self)
-        DrawFace(Button == 1 ? Pressed : Hot);
+        DrawFace(a.Button == 1 ? Pressed : Hot);
 }
 
 void xpcmdbutton::UserControl_MouseUp(QMouseEvent* e, QPointF args, QPointF here) {
-    short Button = EventArgs::Button(e->button());
-    short Shift = EventArgs::Shift(e->modifiers());
-    float x = float(args.x());
-    float Y = float(args.y());
+    EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), args);
     QPointer<xpcmdbutton> self(this);
-    emit MouseUp(Button, Shift, x, Y);
+    emit MouseUp(a.Button, a.Shift, a.x, a.Y);
     if (!self)
         return;
     DrawRestingFace();
@@ -358,9 +349,7 @@ bool xpcmdbutton::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void xpcmdbutton::Timer1_Timer() {
-    const QPoint p = mapFromGlobal(Pointer::position());
-    // The right and bottom limits themselves count as inside.
-    if (p.x() >= 0 && p.y() >= 0 && p.x() <= width() && p.y() <= height())
+    if (EventArgs::Inside(mapFromGlobal(Pointer::position()), size()))
         return;
     Timer1->stop();
     QPointer<xpcmdbutton> self(this);

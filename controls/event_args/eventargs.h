@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPointF>
+#include <QSize>
 #include <Qt>
 
 // The controls' event arguments in the form their handlers expect: pointer buttons and
@@ -7,6 +9,20 @@
 // as the desktop's virtual-key numbers.
 class EventArgs {
 public:
+    // The four arguments of a pointer event; handlers receive them by reference and may
+    // change them.
+    struct Pointer {
+        short Button;
+        short Shift;
+        float x;
+        float Y;
+    };
+    static Pointer PointerEvent(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                                QPointF at);
+    // Whether a point in a control's own pixels lies over a control of that size. The right
+    // and bottom edges count as inside, both for pointer moves and for the leave polling.
+    static bool Inside(QPointF p, QSize size);
+
     static short Button(Qt::MouseButtons buttons);
     static short Shift(Qt::KeyboardModifiers modifiers);
     // The key's own number: the digit key for the symbol Shift makes of it (as on a US

@@ -101,41 +101,32 @@ void xphelp::mouseMoveEvent(QMouseEvent* e) {
     if (!Timer1->isActive())
         Timer1->start();
     const QPointF pos = e->position();
-    if (pos.x() < 0 || pos.y() < 0 || pos.x() > width() || pos.y() > height())
+    if (!EventArgs::Inside(pos, size()))
         return;
-    short Button = EventArgs::Button(e->buttons());
-    short Shift = EventArgs::Shift(e->modifiers());
-    float x = float(pos.x());
-    float Y = float(pos.y());
+    EventArgs::Pointer a = EventArgs::PointerEvent(e->buttons(), e->modifiers(), pos);
     QPointer<xphelp> self(this);
-    emit MouseMove(Button, Shift, x, Y);
+    emit MouseMove(a.Button, a.Shift, a.x, a.Y);
     if (self)
-        showCell(Button == 1 ? Pressed : Over);
+        showCell(a.Button == 1 ? Pressed : Over);
 }
 
 void xphelp::mousePressEvent(QMouseEvent* e) {
     m_ClickArmed = e->button() == Qt::LeftButton;
     showCell(Pressed);
-    short Button = EventArgs::Button(e->button());
-    short Shift = EventArgs::Shift(e->modifiers());
-    float x = float(e->position().x());
-    float Y = float(e->position().y());
-    emit MouseDown(Button, Shift, x, Y);
+    EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), e->position());
+    emit MouseDown(a.Button, a.Shift, a.x, a.Y);
 }
 
 void xphelp::mouseReleaseEvent(QMouseEvent* e) {
     const QPointF pos = e->position();
-    short Button = EventArgs::Button(e->button());
-    short Shift = EventArgs::Shift(e->modifiers());
-    float x = float(pos.x());
-    float Y = float(pos.y());
+    EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), pos);
     // The toolkit's click rule: the primary button went down and comes up over the icon.
     const bool click = m_ClickArmed && e->button() == Qt::LeftButton && pos.x() >= 0 &&
                        pos.y() >= 0 && pos.x() < width() && pos.y() < height();
     if (e->button() == Qt::LeftButton)
         m_ClickArmed = false;
     QPointer<xphelp> self(this);
-    emit MouseUp(Button, Shift, x, Y);
+    emit MouseUp(a.Button, a.Shift, a.x, a.Y);
     if (!self || !click)
         return;
     showCell(Resting); // on screen before the window's handler runs
@@ -148,9 +139,8 @@ void xphelp::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 void xphelp::Timer1_Timer() {
-    const QPoint p = mapFromGlobal(Pointer::position());
-    if (p.x() >= 0 && p.y() >= 0 && p.x() <= width() && p.y() <= height())
-        return; // an edge counts as inside
+    if (EventArgs::Inside(mapFromGlobal(Pointer::position()), size()))
+        return;
     Timer1->stop();
     QPointer<xphelp> self(this);
     emit MouseOut();
