@@ -12,6 +12,7 @@ set(corvala_packaging_out ${CMAKE_BINARY_DIR}/packaging)
 
 # The unit names the gateway by its installed path, which follows the prefix.
 set(CORVALA_GATEWAY_PATH ${CMAKE_INSTALL_FULL_BINDIR}/corvala-gateway)
+set(CORVALA_EXAMPLES_PATH ${CMAKE_INSTALL_FULL_DATADIR}/doc/corvala/examples)
 if(CORVALA_BUILD_SERVER)
   configure_file(packaging/corvala-gateway.service.in
                  ${corvala_packaging_out}/corvala-gateway.service @ONLY)
