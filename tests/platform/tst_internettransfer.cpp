@@ -8,7 +8,73 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
+
+namespace {
+// A peer on 127.0.0.1 whose answer never ends, sent as fast as the loopback takes it from a
+// thread of its own. It stops when the client goes, or after 30 seconds at most.
+class EndlessServer {
+public:
+    EndlessServer() : m_Listener(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length);
+        listen(m_Listener, 1);
+        getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_Port = ntohs(address.sin_port);
+        m_Thread = std::thread([this] { run(); });
+    }
+    ~EndlessServer() {
+        m_Stop = true;
+        m_Thread.join();
+        close(m_Listener);
+    }
+    QString address() const {
+        return QStringLiteral("http://127.0.0.1:%1/clients.php").arg(m_Port);
+    }
+
+private:
+    void run() {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        pollfd waiting{m_Listener, POLLIN, 0};
+        while (!m_Stop && poll(&waiting, 1, 100) == 0) {
+        }
+        if (m_Stop)
+            return;
+        const int peer = accept(m_Listener, nullptr, nullptr);
+        char request[4096];
+        recv(peer, request, sizeof request, 0);
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+        send(peer, head.constData(), head.size(), MSG_NOSIGNAL);
+        const QByteArray chunk(1 << 20, 'x');
+        while (!m_Stop && std::chrono::steady_clock::now() < deadline &&
+               send(peer, chunk.constData(), chunk.size(), MSG_NOSIGNAL) > 0) {
+        }
+        close(peer);
+    }
+
+    int m_Listener;
+    quint16 m_Port = 0;
+    std::atomic<bool> m_Stop{false};
+    std::thread m_Thread;
+};
+
+qint64 peakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+} // namespace
 
 class TestInternetTransfer : public QObject {
     Q_OBJECT
@@ -176,6 +242,12 @@ private slots:
         transfer.setIdleTimeout(700ms);
         QCOMPARE(transfer.OpenURL(server.baseAddress() + "/slow"),
                  QStringLiteral("0123456789").repeated(8));
+
+        // ... but an answer that trickles on past the total limit fails.
+        transfer.setTotalTimeout(500ms);
+        const QString d = failure(transfer, server.baseAddress() + "/slow?key=SECRET");
+        QVERIFY2(d.contains(server.baseAddress() + "/slow") && d.contains("not complete after 0.5"),
+                 qPrintable(d));
     }
 
     void bodyOverTheCapFails() {
@@ -194,6 +266,15 @@ private slots:
             QVERIFY2(d.contains("larger than 1000 bytes"), qPrintable(d));
         }
         QCOMPARE(transfer.OpenURL(server.baseAddress() + "/exact").size(), 1000);
+
+        // An endless answer under the real cap is cut as it arrives, never piled up.
+        EndlessServer endless;
+        InternetTransfer real;
+        const qint64 before = peakRssMiB();
+        const QString e = failure(real, endless.address());
+        QVERIFY2(e.contains("larger than 32 MiB"), qPrintable(e));
+        QVERIFY2(peakRssMiB() - before < 100,
+                 qPrintable(QStringLiteral("peak RSS grew by %1 MiB").arg(peakRssMiB() - before)));
     }
 
     void redirectIsNotFollowed() {

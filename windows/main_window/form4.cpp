@@ -207,8 +207,10 @@ void Form4::setConnectionSettings(const QString& usr, const QString& hst, const 
 
 void Form4::ShowSettings() {
     if (!m_Form7) {
-        m_Form7 = new Form7(*this);
-        m_Form7->Form_Load();
+        m_Form7 = new Form7(m_SettingsPath);
+        connect(m_Form7, &Form7::Saved, this, &Form4::SettingsSaved);
+        connect(m_Form7, &Form7::Closed, this, &Form4::SettingsDialogClosed);
+        m_Form7->Form_Load(connection());
     }
     m_Form7->show();
     m_Form7->raise();
@@ -243,6 +245,12 @@ Form9* Form4::aboutWindow() const {
 
 Form12* Form4::updateNotice() const {
     return m_Form12;
+}
+
+void Form4::SettingsSaved(const QString& usr, const QString& hst, const QString& key) {
+    setConnectionSettings(usr, hst, key);
+    show(); // start-up may have hidden it
+    RefreshLists();
 }
 
 void Form4::SettingsDialogClosed() {
