@@ -2,6 +2,7 @@
 
 #include "platformerror.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -10,6 +11,7 @@
 #include <QRecursiveMutex>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QThread>
 
 #include <cerrno>
 #include <chrono>
@@ -355,8 +357,15 @@ PrivateProfile::Lock::Lock(const QString& path) {
     m_Entry->mutex.lock();
     if (m_Entry->depth == 0) {
         auto file = std::make_unique<QLockFile>(where + QStringLiteral(".lock"));
-        // Another copy's save takes milliseconds; waiting longer means it hangs.
-        if (!file->tryLock(10s)) {
+        // Another copy's save takes milliseconds; waiting longer means it hangs. Tried in
+        // short steps: QLockFile's own wait doubles its pauses up to seconds.
+        QDeadlineTimer deadline(10s);
+        bool locked = file->tryLock(0);
+        while (!locked && file->error() == QLockFile::LockFailedError && !deadline.hasExpired()) {
+            QThread::msleep(5);
+            locked = file->tryLock(0);
+        }
+        if (!locked) {
             m_Entry->mutex.unlock();
             const QString why =
                 file->error() == QLockFile::LockFailedError
