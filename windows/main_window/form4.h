@@ -89,6 +89,9 @@ private:
     void xpcmdbutton5_Click();
     void xphelp1_Click();
     void xphelp2_Click();
+    void WebBrowser1_LoadFailed(const QString& address, const QString& reason);
+    // Sends the result pane to a command's page; a page that cannot be loaded is reported.
+    void ShowCommandPage(const QString& command, const QString& address);
 
     // Written by the settings dialog's save only.
     void setConnectionSettings(const QString& usr, const QString& hst, const QString& key);
@@ -114,4 +117,5 @@ private:
     QPointer<Form12> m_Form12;
     QStringList* m_Failures = nullptr; // collects failures while one action runs
     bool m_HiddenByStartUp = false;
+    QString m_Command; // the command whose page the result pane is loading
 };
