@@ -109,13 +109,17 @@ QString InternetTransfer::OpenURL(const QString& address) {
         return attribute.isValid() ? attribute.toInt() : 0;
     };
 
-    QByteArray body;
+    // Kept in pieces and joined only once complete: a body cut at the cap never needs a
+    // second, grown copy of itself.
+    QByteArrayList pieces;
+    qint64 received = 0;
     const auto take = [&] {
         while (stopped == Stop::None && reply->bytesAvailable() > 0) {
-            body += reply->read(qMin(reply->bytesAvailable(), m_MaxBodySize + 1 - body.size()));
-            if (body.size() > m_MaxBodySize)
+            pieces << reply->read(qMin(reply->bytesAvailable(), m_MaxBodySize + 1 - received));
+            received += pieces.last().size();
+            if (received > m_MaxBodySize)
                 stop(Stop::TooLarge);
-            else if (status() >= 300 && body.size() > kLongestReason * 4)
+            else if (status() >= 300 && received > kLongestReason * 4)
                 stop(Stop::EnoughOfAnError); // only the start of an error is shown
         }
     };
@@ -163,6 +167,8 @@ QString InternetTransfer::OpenURL(const QString& address) {
         throw PlatformError(QStringLiteral("Could not fetch %1: the answer is larger than %2.")
                                 .arg(name, size(m_MaxBodySize)));
 
+    const QByteArray body = pieces.join();
+    pieces.clear();
     const int code = status();
     const QString reason =
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
