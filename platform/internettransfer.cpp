@@ -132,6 +132,7 @@ QString InternetTransfer::OpenURL(const QString& address) {
     // keeps the idle limit from ever firing.
     QTimer total;
     total.setSingleShot(true);
+    total.setTimerType(Qt::PreciseTimer); // a coarse timer may fire seconds early
     total.setInterval(m_TotalTimeout);
     connect(&total, &QTimer::timeout, reply.data(), [&] { stop(Stop::Total); });
 

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,6 +122,29 @@ private slots:
         const QString path = m_Dir.filePath("blocker/settings.whm");
         QVERIFY_THROWS_EXCEPTION(PlatformError, WriteIni(kSection, kUser, "u", path));
         QCOMPARE(ReadIni(kSection, kUser, path), QString());
+    }
+
+    // A save whose key no longer fits (a file size limit in a child process) leaves the file
+    // as it was before the save, the user name written just before included.
+    void saveFailingHalfwayLeavesTheOldFile() {
+        save("old", "h", "k");
+        const QByteArray before = contents();
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{512, 512};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                Save("new", "h", QString(1000, 'k'), m_Path);
+            } catch (const PlatformError&) {
+                _exit(0);
+            }
+            _exit(1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(contents(), before);
     }
 
     // Two running copies saving at once: no single write is lost, and the three values
