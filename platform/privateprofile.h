@@ -37,9 +37,8 @@ public:
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
-        struct Entry;
-
     private:
+        struct Entry;
         Entry* m_Entry;
     };
 };
