@@ -124,8 +124,9 @@ private slots:
         QCOMPARE(ReadIni(kSection, kUser, path), QString());
     }
 
-    // A save whose key no longer fits (a file size limit in a child process) leaves the file
-    // as it was before the save, the user name written just before included.
+    // A disk that fills up during a save (a file size limit in a child process): the write
+    // of the key fails and is reported, and the file is left as it was before the save, the
+    // user name written just before included.
     void saveFailingHalfwayLeavesTheOldFile() {
         save("old", "h", "k");
         const QByteArray before = contents();
