@@ -1,9 +1,11 @@
 #include "settingsfile.h"
 
+#include "platformerror.h"
 #include "privateprofile.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -31,10 +33,24 @@ namespace SettingsFile {
 
 QString PathFor(const QString& exeFolder, const QString& configFolder) {
     const QString beside = QDir(exeFolder).filePath(kFileName);
-    if (QFileInfo::exists(beside) || canCreateIn(exeFolder))
+    if (canCreateIn(exeFolder))
         return beside;
     QDir().mkpath(configFolder); // a failure shows when the file is written
-    return QDir(configFolder).filePath(kFileName);
+    const QString config = QDir(configFolder).filePath(kFileName);
+    if (QFileInfo::exists(config) || !QFileInfo::exists(beside))
+        return config;
+    try {
+        const PrivateProfile::Lock lock(config); // another copy may be doing the same
+        if (!QFileInfo::exists(config)) {
+            QFile old(beside);
+            if (!old.open(QIODevice::ReadOnly))
+                return beside;
+            PrivateProfile::WriteFile(config, old.readAll());
+        }
+    } catch (const PlatformError&) {
+        return beside; // its values are still read; a save reports why it fails
+    }
+    return config;
 }
 
 QString Path() {
@@ -55,6 +71,37 @@ QString KeyToStored(const QString& key) {
 QString KeyFromStored(const QString& key) {
     QString out = key;
     return out.replace(kStar, kCrLf);
+}
+
+void Save(const QString& user, const QString& host, const QString& storedKey, const QString& path) {
+    const PrivateProfile::Lock lock(path);
+    QFile file(path);
+    const bool existed = file.exists();
+    QByteArray before;
+    if (existed) {
+        if (!file.open(QIODevice::ReadOnly))
+            throw PlatformError(QStringLiteral("Cannot read the settings file %1: %2")
+                                    .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
+        before = file.readAll();
+        file.close();
+    }
+    try {
+        WriteIni(kSection, kUser, user, path);
+        WriteIni(kSection, kHost, host, path);
+        WriteIni(kSection, kKey, storedKey, path);
+    } catch (const PlatformError& e) {
+        // A save is whole or not at all: a user name from this save beside the key of
+        // the last one would only fail later, at the login.
+        try {
+            if (existed)
+                PrivateProfile::WriteFile(path, before);
+            else
+                QFile::remove(path);
+        } catch (const PlatformError& restore) {
+            throw PlatformError(e.description() + QLatin1Char(' ') + restore.description());
+        }
+        throw;
+    }
 }
 
 } // namespace SettingsFile

@@ -10,11 +10,22 @@ inline const QString kHost = QStringLiteral("host");
 inline const QString kKey = QStringLiteral("key");
 inline const QString kFileName = QStringLiteral("settings.whm");
 
-// Where settings.whm lives: beside the executable, unless that folder cannot be written
-// and no file stands there, then in the user's configuration folder.
+// Where settings.whm lives: beside the executable when a file can be created in that
+// folder; otherwise in the user's configuration folder, even when a settings.whm stands
+// beside the executable (a save needs a temporary file in the folder). When the
+// configuration folder holds no settings.whm yet, the one beside the executable is copied
+// there, byte for byte, as the starting values; from then on only the copy is read and
+// written, and the file beside the executable is left alone. When that copy cannot be
+// made, the file beside the executable is read as it is (and a save is reported failed).
 QString Path();
 // The same choice for a given executable folder and fallback folder (for tests).
 QString PathFor(const QString& exeFolder, const QString& configFolder);
+
+// The save of the three values: writes "user", "host" and "key" (already stored form), in
+// this order, one write each, all under the file's lock so that two running copies never
+// interleave their saves. When a write fails, the file is put back as it was before the
+// save and PlatformError is thrown.
+void Save(const QString& user, const QString& host, const QString& storedKey, const QString& path);
 
 // The key's line breaks are stored as '*'.
 QString KeyToStored(const QString& key);   // every CR LF, and any lone CR or LF, becomes '*'

@@ -1,12 +1,44 @@
 #include "browserpane.h"
 
-#include <QUrl>
+#include <QWebEngineLoadingInfo>
 
-BrowserPane::BrowserPane(QWidget* parent) : QWebEngineView(parent) {}
+namespace {
+// Chromium's network error codes for the failures a user can act on.
+QString describe(const QWebEngineLoadingInfo& info) {
+    switch (info.errorCode()) {
+    case -102: // ERR_CONNECTION_REFUSED
+        return QStringLiteral("the connection was refused.");
+    case -105: // ERR_NAME_NOT_RESOLVED
+    case -137: // ERR_NAME_RESOLUTION_FAILED
+        return QStringLiteral("the host \"%1\" was not found.").arg(info.url().host());
+    case -7:   // ERR_TIMED_OUT
+    case -118: // ERR_CONNECTION_TIMED_OUT
+        return QStringLiteral("the server did not answer in time.");
+    default:
+        return info.errorString().isEmpty()
+                   ? QStringLiteral("error %1.").arg(info.errorCode())
+                   : QStringLiteral("%1 (error %2).").arg(info.errorString()).arg(info.errorCode());
+    }
+}
+} // namespace
+
+BrowserPane::BrowserPane(QWidget* parent) : QWebEngineView(parent) {
+    connect(page(), &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo& info) {
+                constexpr int kAborted = -3; // ERR_ABORTED: a newer load took its place
+                // A page the server sent with an error status has loaded all the same.
+                if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus ||
+                    info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain ||
+                    info.errorCode() == kAborted || info.url() != m_LastUrl)
+                    return;
+                emit LoadFailed(m_LastAddress, describe(info));
+            });
+}
 
 void BrowserPane::Navigate(const QString& address) {
     m_LastAddress = address;
     m_History.append(address);
     // The address is already complete and encoded; StrictMode keeps it as given.
-    load(QUrl(address, QUrl::StrictMode));
+    m_LastUrl = QUrl(address, QUrl::StrictMode);
+    load(m_LastUrl);
 }

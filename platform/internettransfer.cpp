@@ -48,16 +48,16 @@ QString size(qint64 bytes) {
 
 // The gateway states why it failed as a short plain-text body (WHM's reason behind a 502);
 // without it the user would learn only the status. Pages and long bodies are left out.
-QString statedReason(QNetworkReply& reply) {
-    constexpr qsizetype kLongest = 300;
+constexpr qsizetype kLongestReason = 300;
+QString statedReason(const QNetworkReply& reply, const QByteArray& body) {
     const QString type = reply.header(QNetworkRequest::ContentTypeHeader).toString();
     if (!type.startsWith(QLatin1String("text/plain"), Qt::CaseInsensitive))
         return {};
-    QString text = QString::fromUtf8(reply.read(kLongest * 4 + 1)).simplified();
+    QString text = QString::fromUtf8(body.left(kLongestReason * 4 + 1)).simplified();
     if (text.isEmpty())
         return {};
-    if (text.size() > kLongest)
-        text = text.left(kLongest) + QStringLiteral("...");
+    if (text.size() > kLongestReason)
+        text = text.left(kLongestReason) + QStringLiteral("...");
     return QStringLiteral(" The server said: %1").arg(text);
 }
 
@@ -91,59 +91,101 @@ QString InternetTransfer::OpenURL(const QString& address) {
 
     BusyCursor busy;
     QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(m_Network->get(request));
+    // The network thread stops reading once this much waits unread, so the answer comes in
+    // no faster than it is counted below.
+    constexpr qint64 kReadBuffer = 256 * 1024;
+    reply->setReadBufferSize(kReadBuffer);
 
-    bool timedOut = false;
-    bool tooLarge = false;
+    enum class Stop { None, Idle, Total, TooLarge, EnoughOfAnError };
+    Stop stopped = Stop::None;
+    const auto stop = [&](Stop why) {
+        if (stopped != Stop::None)
+            return;
+        stopped = why;
+        reply->abort();
+    };
+    const auto status = [&] {
+        const QVariant attribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        return attribute.isValid() ? attribute.toInt() : 0;
+    };
+
+    // Kept in pieces and joined only once complete: a body cut at the cap never needs a
+    // second, grown copy of itself.
+    QByteArrayList pieces;
+    qint64 received = 0;
+    const auto take = [&] {
+        while (stopped == Stop::None && reply->bytesAvailable() > 0) {
+            pieces << reply->read(qMin(reply->bytesAvailable(), m_MaxBodySize + 1 - received));
+            received += pieces.last().size();
+            if (received > m_MaxBodySize)
+                stop(Stop::TooLarge);
+            else if (status() >= 300 && received > kLongestReason * 4)
+                stop(Stop::EnoughOfAnError); // only the start of an error is shown
+        }
+    };
+
     QTimer idle;
     idle.setSingleShot(true);
     idle.setInterval(m_IdleTimeout);
-    connect(&idle, &QTimer::timeout, reply.data(), [&] {
-        timedOut = true;
-        reply->abort();
+    connect(&idle, &QTimer::timeout, reply.data(), [&] { stop(Stop::Idle); });
+    // Silence is not the only way to hang: an answer that trickles in a byte at a time
+    // keeps the idle limit from ever firing.
+    QTimer total;
+    total.setSingleShot(true);
+    total.setTimerType(Qt::PreciseTimer); // a coarse timer may fire seconds early
+    total.setInterval(m_TotalTimeout);
+    connect(&total, &QTimer::timeout, reply.data(), [&] { stop(Stop::Total); });
+
+    connect(reply.data(), &QNetworkReply::metaDataChanged, &idle, [&] {
+        idle.start();
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > m_MaxBodySize && status() < 300)
+            stop(Stop::TooLarge);
     });
-    const auto progress = [&] { idle.start(); };
-    connect(reply.data(), &QNetworkReply::metaDataChanged, &idle, progress);
-    connect(reply.data(), &QNetworkReply::readyRead, &idle, progress);
-    connect(reply.data(), &QNetworkReply::downloadProgress, &idle,
-            [&](qint64 received, qint64 total) {
-                idle.start();
-                if (!tooLarge && (received > m_MaxBodySize || total > m_MaxBodySize)) {
-                    tooLarge = true;
-                    reply->abort();
-                }
-            });
+    connect(reply.data(), &QNetworkReply::readyRead, &idle, [&] {
+        idle.start();
+        take();
+    });
 
     QEventLoop loop;
     connect(reply.data(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     idle.start();
+    total.start();
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents); // input waits; painting goes on
     idle.stop();
+    total.stop();
+    take(); // what came in with the end of the answer
 
-    if (timedOut)
+    if (stopped == Stop::Idle)
         throw PlatformError(QStringLiteral("Could not fetch %1: no answer for %2 seconds.")
                                 .arg(name, seconds(m_IdleTimeout)));
-    if (tooLarge)
+    if (stopped == Stop::Total)
+        throw PlatformError(
+            QStringLiteral("Could not fetch %1: the answer was not complete after %2 seconds.")
+                .arg(name, seconds(m_TotalTimeout)));
+    if (stopped == Stop::TooLarge)
         throw PlatformError(QStringLiteral("Could not fetch %1: the answer is larger than %2.")
                                 .arg(name, size(m_MaxBodySize)));
 
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    const QByteArray body = pieces.join();
+    pieces.clear();
+    const int code = status();
     const QString reason =
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
-    if (status >= 400)
+    if (code >= 400)
         throw PlatformError(
             QStringLiteral("Could not fetch %1: the server answered with HTTP "
                            "status %2%3.%4")
-                .arg(name, QString::number(status),
+                .arg(name, QString::number(code),
                      reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason),
-                     statedReason(*reply)));
-    if (status >= 300 && status < 400)
+                     statedReason(*reply, body)));
+    if (code >= 300 && code < 400)
         throw PlatformError(
             QStringLiteral("Could not fetch %1: the server redirected the request (HTTP status "
                            "%2) to \"%3\", which is not followed.")
                 .arg(name)
-                .arg(status)
+                .arg(code)
                 .arg(describe(
                     url.resolved(reply->header(QNetworkRequest::LocationHeader).toUrl()))));
 
@@ -161,9 +203,5 @@ QString InternetTransfer::OpenURL(const QString& address) {
             QStringLiteral("Could not fetch %1: %2").arg(name, reply->errorString()));
     }
 
-    const QByteArray body = reply->readAll();
-    if (body.size() > m_MaxBodySize) // an answer that came in faster than its progress report
-        throw PlatformError(QStringLiteral("Could not fetch %1: the answer is larger than %2.")
-                                .arg(name, size(m_MaxBodySize)));
     return QString::fromUtf8(body);
 }

@@ -27,14 +27,23 @@ inline double MsSinceProcessStart() {
     return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-inline qint64 RssKiB(const QString& pid) {
+inline qint64 StatusKiB(const QString& pid, const QByteArray& field) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
     return 0;
+}
+
+inline qint64 RssKiB(const QString& pid) {
+    return StatusKiB(pid, "VmRSS:");
+}
+
+// The highest resident memory this process has had so far.
+inline qint64 PeakRssKiB() {
+    return StatusKiB(QString::number(getpid()), "VmHWM:");
 }
 
 // Resident memory of this process, and of this process with every descendant (the

@@ -6,6 +6,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace SettingsFile;
 
 class TestSettingsFile : public QObject {
@@ -20,11 +26,9 @@ private:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
 
-    // What the settings dialog's save does: write the three values, then read them back.
+    // What the settings dialog's save does.
     void save(const QString& user, const QString& host, const QString& key) {
-        WriteIni(kSection, kUser, user, m_Path);
-        WriteIni(kSection, kHost, host, m_Path);
-        WriteIni(kSection, kKey, KeyToStored(key), m_Path);
+        Save(user, host, KeyToStored(key), m_Path);
     }
 
 private slots:
@@ -120,6 +124,60 @@ private slots:
         QCOMPARE(ReadIni(kSection, kUser, path), QString());
     }
 
+    // A disk that fills up during a save (a file size limit in a child process): the write
+    // of the key fails and is reported, and the file is left as it was before the save, the
+    // user name written just before included.
+    void saveFailingHalfwayLeavesTheOldFile() {
+        save("old", "h", "k");
+        const QByteArray before = contents();
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{512, 512};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                Save("new", "h", QString(1000, 'k'), m_Path);
+            } catch (const PlatformError&) {
+                _exit(0);
+            }
+            _exit(1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(contents(), before);
+    }
+
+    // Two running copies saving at once: no single write is lost, and the three values
+    // left in the file come from one save.
+    void twoCopiesSavingAtOnceKeepEveryValue() {
+        constexpr int kRounds = 50;
+        const auto saveMany = [this](const QString& copy) {
+            for (int i = 0; i < kRounds; ++i) {
+                const QString v = copy + QString::number(i);
+                Save(v, v, v, m_Path);
+                WriteIni(QStringLiteral("log"), v, v, m_Path);
+            }
+        };
+        const pid_t other = fork();
+        if (other == 0) {
+            saveMany(QStringLiteral("b")); // a failure throws, and the child ends abnormally
+            _exit(0);
+        }
+        saveMany(QStringLiteral("a"));
+        int status = -1;
+        QCOMPARE(waitpid(other, &status, 0), other);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        for (const QString& copy : {QStringLiteral("a"), QStringLiteral("b")})
+            for (int i = 0; i < kRounds; ++i)
+                QCOMPARE(ReadIni("log", copy + QString::number(i), m_Path),
+                         copy + QString::number(i));
+        const QString user = ReadIni(kSection, kUser, m_Path);
+        QCOMPARE(ReadIni(kSection, kHost, m_Path), user);
+        QCOMPARE(ReadIni(kSection, kKey, m_Path), user);
+        QVERIFY(!QFile::exists(m_Path + ".lock"));
+    }
+
     void fileLivesBesideTheExecutableWhenItCan() {
         QTemporaryDir exe;
         QTemporaryDir config;
@@ -143,6 +201,42 @@ private slots:
         QVERIFY(QFileInfo(config).isDir()); // created, so that the first save can succeed
         WriteIni(kSection, kUser, "u", path);
         QCOMPARE(ReadIni(kSection, kUser, path), QStringLiteral("u"));
+    }
+
+    // An installed copy: a writable settings.whm stands in a folder the user cannot write.
+    // Its values are copied once into the configuration folder, where saves then go; the
+    // file beside the executable stays as it was. The child drops root, which writes
+    // anywhere.
+    void readOnlyFolderWithAFileMovesToTheConfigFolder() {
+        QTemporaryDir base;
+        const QString exeFolder = base.filePath("bin");
+        const QString home = base.filePath("home");
+        const QString config = QDir(home).filePath("Corvala");
+        const QString beside = QDir(exeFolder).filePath(kFileName);
+        QVERIFY(QDir().mkpath(exeFolder) && QDir().mkpath(home));
+        Save("olduser", "oldhost", "k1*k2", beside);
+        QCOMPARE(chmod(qPrintable(base.path()), 0755), 0);
+        QCOMPARE(chmod(qPrintable(home), 0777), 0);
+        QCOMPARE(chmod(qPrintable(beside), 0666), 0);
+        QCOMPARE(chmod(qPrintable(exeFolder), 0555), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && setuid(65534) != 0)
+                _exit(2);
+            const QString path = PathFor(exeFolder, config);
+            if (path != QDir(config).filePath(kFileName))
+                _exit(3);
+            if (ReadIni(kSection, kKey, path) != "k1*k2" || PathFor(exeFolder, config) != path)
+                _exit(4);
+            Save("new", "newhost", "n", path); // a failure ends the child abnormally
+            _exit(PathFor(exeFolder, config) == path ? 0 : 5);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(ReadIni(kSection, kUser, QDir(config).filePath(kFileName)), QStringLiteral("new"));
+        QCOMPARE(ReadIni(kSection, kUser, beside), QStringLiteral("olduser"));
     }
 
     void pathUsesTheExecutableFolder() {

@@ -8,7 +8,22 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
+
+namespace {
+qint64 peakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+} // namespace
 
 class TestInternetTransfer : public QObject {
     Q_OBJECT
@@ -176,6 +191,12 @@ private slots:
         transfer.setIdleTimeout(700ms);
         QCOMPARE(transfer.OpenURL(server.baseAddress() + "/slow"),
                  QStringLiteral("0123456789").repeated(8));
+
+        // ... but an answer that trickles on past the total limit fails.
+        transfer.setTotalTimeout(500ms);
+        const QString d = failure(transfer, server.baseAddress() + "/slow?key=SECRET");
+        QVERIFY2(d.contains(server.baseAddress() + "/slow") && d.contains("not complete after 0.5"),
+                 qPrintable(d));
     }
 
     void bodyOverTheCapFails() {
@@ -194,6 +215,35 @@ private slots:
             QVERIFY2(d.contains("larger than 1000 bytes"), qPrintable(d));
         }
         QCOMPARE(transfer.OpenURL(server.baseAddress() + "/exact").size(), 1000);
+
+        // An endless answer under the real cap is cut as it arrives: memory grows by the cap
+        // and some buffers, no more. The peer is a child process sending as fast as the
+        // loopback takes it, 30 s at most.
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        const QByteArray head = "HTTP/1.1 200 OK\r\n\r\n", chunk(1 << 20, 'x');
+        const pid_t peer = fork();
+        if (peer == 0) {
+            alarm(30);
+            fcntl(int(listener.socketDescriptor()), F_SETFL, 0);
+            const int c = accept(int(listener.socketDescriptor()), nullptr, nullptr);
+            char request[4096];
+            recv(c, request, sizeof request, 0);
+            send(c, head.constData(), head.size(), MSG_NOSIGNAL);
+            while (send(c, chunk.constData(), chunk.size(), MSG_NOSIGNAL) > 0) {
+            }
+            _exit(0);
+        }
+        const QString endless = QStringLiteral("http://127.0.0.1:%1/x").arg(listener.serverPort());
+        listener.close();
+        InternetTransfer real;
+        const qint64 before = peakRssMiB();
+        const QString e = failure(real, endless);
+        kill(peer, SIGKILL);
+        waitpid(peer, nullptr, 0);
+        QVERIFY2(e.contains("larger than 32 MiB"), qPrintable(e));
+        QVERIFY2(peakRssMiB() - before < 64,
+                 qPrintable(QStringLiteral("peak RSS grew by %1 MiB").arg(peakRssMiB() - before)));
     }
 
     void redirectIsNotFollowed() {

@@ -18,6 +18,8 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <QTreeWidget>
+#include <optional>
+#include <utility>
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
@@ -74,6 +76,7 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     // The browser pane makes its focus child only once it renders; that child joins the
     // end of the focus chain, so the order is laid again whenever the pane gains a child.
     ui->WebBrowser1->installEventFilter(this);
+    connect(ui->WebBrowser1, &BrowserPane::LoadFailed, this, &Form4::WebBrowser1_LoadFailed);
     ui->plan->setFocus();
 }
 
@@ -122,7 +125,8 @@ void Form4::Form_Load() {
                                 SettingsFile::kSection, SettingsFile::kKey, m_SettingsPath)));
 
     const Connection c = connection();
-    if (c.usr.isEmpty() || c.hst.isEmpty() || c.key.isEmpty()) {
+    const bool incomplete = c.usr.isEmpty() || c.hst.isEmpty() || c.key.isEmpty();
+    if (incomplete) {
         if (c.usr.isEmpty() || c.hst.isEmpty())
             MessageBox::Show(this, QStringLiteral("Please fill in your WHM Settings"),
                              QStringLiteral("Settings"));
@@ -134,8 +138,15 @@ void Form4::Form_Load() {
     ui->ad1->Navigate(Requests::PartnerA(dom));
     ui->ad3->Navigate(Requests::PartnerB(dom));
 
-    client();
-    Paks();
+    {
+        // The user is being asked for the settings: lists that an incomplete login cannot
+        // load are no news, and their failure box would land on top of the dialog.
+        std::optional<FailureScope> unreported;
+        if (incomplete)
+            unreported.emplace(m_Failures);
+        client();
+        Paks();
+    }
 
     ReportFailures(tr("Requests to the gateway failed while Corvala was starting up."),
                    failures.list());
@@ -207,8 +218,10 @@ void Form4::setConnectionSettings(const QString& usr, const QString& hst, const 
 
 void Form4::ShowSettings() {
     if (!m_Form7) {
-        m_Form7 = new Form7(*this);
-        m_Form7->Form_Load();
+        m_Form7 = new Form7(m_SettingsPath);
+        connect(m_Form7, &Form7::Saved, this, &Form4::SettingsSaved);
+        connect(m_Form7, &Form7::Closed, this, &Form4::SettingsDialogClosed);
+        m_Form7->Form_Load(connection());
     }
     m_Form7->show();
     m_Form7->raise();
@@ -243,6 +256,12 @@ Form9* Form4::aboutWindow() const {
 
 Form12* Form4::updateNotice() const {
     return m_Form12;
+}
+
+void Form4::SettingsSaved(const QString& usr, const QString& hst, const QString& key) {
+    setConnectionSettings(usr, hst, key);
+    show(); // start-up may have hidden it
+    RefreshLists();
 }
 
 void Form4::SettingsDialogClosed() {
@@ -332,10 +351,27 @@ void Form4::TreeView2_Click() {
         ui->plan->setText(node->text(0));
 }
 
+void Form4::ShowCommandPage(const QString& command, const QString& address) {
+    m_Command = command;
+    ui->WebBrowser1->Navigate(address);
+}
+
+void Form4::WebBrowser1_LoadFailed(const QString& address, const QString& reason) {
+    // Only a command's own page: the tips page is not the administrator's business.
+    if (m_Command.isEmpty() || address != ui->WebBrowser1->lastAddress())
+        return;
+    const QString command = std::exchange(m_Command, QString());
+    MessageBox::Show(
+        this,
+        tr("\"%1\" failed: its page could not be loaded from the gateway: %2").arg(command, reason),
+        tr("Gateway Request Failed"));
+}
+
 void Form4::xpcmdbutton1_Click() {
     ui->WebBrowser1->Navigate(QStringLiteral("about:blank"));
-    ui->WebBrowser1->Navigate(Requests::CreateAccount(
-        connection(), ui->domain->text(), ui->user->text(), ui->pass->text(), ui->plan->text()));
+    ShowCommandPage(QStringLiteral("Create Account"),
+                    Requests::CreateAccount(connection(), ui->domain->text(), ui->user->text(),
+                                            ui->pass->text(), ui->plan->text()));
 }
 
 void Form4::xpcmdbutton2_Click() {
@@ -343,11 +379,13 @@ void Form4::xpcmdbutton2_Click() {
 }
 
 void Form4::xpcmdbutton3_Click() {
-    ui->WebBrowser1->Navigate(Requests::Suspend(connection(), ui->ausr->text()));
+    ShowCommandPage(QStringLiteral("Suspend Account"),
+                    Requests::Suspend(connection(), ui->ausr->text()));
 }
 
 void Form4::xpcmdbutton4_Click() {
-    ui->WebBrowser1->Navigate(Requests::Unsuspend(connection(), ui->ausr->text()));
+    ShowCommandPage(QStringLiteral("UnSuspend Account"),
+                    Requests::Unsuspend(connection(), ui->ausr->text()));
 }
 
 void Form4::xpcmdbutton5_Click() {
@@ -359,7 +397,8 @@ void Form4::xpcmdbutton5_Click() {
                                  .arg(account),
                              QStringLiteral("Terminate Account")))
         return;
-    ui->WebBrowser1->Navigate(Requests::Terminate(connection(), account));
+    ShowCommandPage(QStringLiteral("Terminate Account"),
+                    Requests::Terminate(connection(), account));
 }
 
 void Form4::xphelp1_Click() {

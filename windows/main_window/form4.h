@@ -59,8 +59,6 @@ public:
 
     // The connection settings as the hidden fields hold them now.
     Connection connection() const;
-    // Written by the settings dialog's save only.
-    void setConnectionSettings(const QString& usr, const QString& hst, const QString& key);
     QString settingsPath() const { return m_SettingsPath; }
 
     // Each window exists at most once: created and loaded on first showing, raised on the
@@ -71,9 +69,6 @@ public:
     Form7* settingsDialog() const;
     Form9* aboutWindow() const;
     Form12* updateNotice() const;
-
-    // The settings dialog was closed with its close box.
-    void SettingsDialogClosed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -94,6 +89,16 @@ private:
     void xpcmdbutton5_Click();
     void xphelp1_Click();
     void xphelp2_Click();
+    void WebBrowser1_LoadFailed(const QString& address, const QString& reason);
+    // Sends the result pane to a command's page; a page that cannot be loaded is reported.
+    void ShowCommandPage(const QString& command, const QString& address);
+
+    // Written by the settings dialog's save only.
+    void setConnectionSettings(const QString& usr, const QString& hst, const QString& key);
+    // The settings dialog's save: take what the file holds, show, reload both lists.
+    void SettingsSaved(const QString& usr, const QString& hst, const QString& key);
+    // The settings dialog was closed with its close box.
+    void SettingsDialogClosed();
 
     void ApplyTabOrder();
     void FillTree(QTreeWidget* tree, const QString& doing,
@@ -112,4 +117,5 @@ private:
     QPointer<Form12> m_Form12;
     QStringList* m_Failures = nullptr; // collects failures while one action runs
     bool m_HiddenByStartUp = false;
+    QString m_Command; // the command whose page the result pane is loading
 };

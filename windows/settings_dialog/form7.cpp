@@ -1,7 +1,6 @@
 #include "form7.h"
 #include "ui_form7.h"
 
-#include "form4.h"
 #include "keytext.h"
 #include "messagebox.h"
 #include "platformerror.h"
@@ -10,7 +9,7 @@
 
 #include <QCloseEvent>
 
-Form7::Form7(Form4& main) : QWidget(nullptr), m_Main(main) {
+Form7::Form7(const QString& settingsPath) : QWidget(nullptr), m_SettingsPath(settingsPath) {
     WindowLook::Prepare();
     ui = std::make_unique<Ui::Form7>();
     ui->setupUi(this);
@@ -23,20 +22,17 @@ Form7::Form7(Form4& main) : QWidget(nullptr), m_Main(main) {
 
 Form7::~Form7() = default;
 
-void Form7::Form_Load() {
-    const Connection c = m_Main.connection();
-    ui->user->setText(c.usr);
-    KeyText::ToBox(ui->key, c.key);
-    ui->host->setText(c.hst);
+void Form7::Form_Load(const Connection& settings) {
+    ui->user->setText(settings.usr);
+    KeyText::ToBox(ui->key, settings.key);
+    ui->host->setText(settings.hst);
 }
 
 void Form7::xpcmdbutton1_Click() {
     using namespace SettingsFile;
-    const QString path = m_Main.settingsPath();
+    const QString& path = m_SettingsPath;
     try {
-        WriteIni(kSection, kUser, ui->user->text(), path);
-        WriteIni(kSection, kHost, ui->host->text(), path);
-        WriteIni(kSection, kKey, KeyToStored(KeyText::FromBox(ui->key)), path);
+        Save(ui->user->text(), ui->host->text(), KeyToStored(KeyText::FromBox(ui->key)), path);
     } catch (const PlatformError& e) {
         // Nothing downstream may act as if the save happened: the dialog stays open with
         // what was typed, and the main window keeps the settings it had.
@@ -46,10 +42,8 @@ void Form7::xpcmdbutton1_Click() {
         return;
     }
     // The main window takes what the file holds now, not what was typed.
-    m_Main.setConnectionSettings(ReadIni(kSection, kUser, path), ReadIni(kSection, kHost, path),
-                                 KeyFromStored(ReadIni(kSection, kKey, path)));
-    m_Main.show();
-    m_Main.RefreshLists();
+    emit Saved(ReadIni(kSection, kUser, path), ReadIni(kSection, kHost, path),
+               KeyFromStored(ReadIni(kSection, kKey, path)));
     hide();
 }
 
@@ -65,5 +59,5 @@ void Form7::xphelp1_Click() {
 
 void Form7::closeEvent(QCloseEvent* event) {
     event->accept();
-    m_Main.SettingsDialogClosed();
+    emit Closed();
 }
