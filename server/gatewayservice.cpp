@@ -62,8 +62,10 @@ bool isListPath(std::string_view path) {
 } // namespace
 
 struct GatewayService::Impl {
-    Impl(WhmApi& whm, RequestLog& log, Options options)
-        : m_whm(whm), m_log(log), m_options(std::move(options)) {}
+    Impl(asio::io_context* context, WhmApi& whm, RequestLog& log, Options options)
+        : m_whm(whm), m_log(log), m_options(std::move(options)),
+          m_ownContext(context ? nullptr : std::make_unique<asio::io_context>()),
+          m_ioc(context ? *context : *m_ownContext) {}
 
     asio::awaitable<void> acceptLoop();
     void refuse(tcp::socket& socket);
@@ -87,12 +89,17 @@ struct GatewayService::Impl {
     std::atomic<bool> m_running{false};
     // Declared before the io_context: connections still open when it goes use it.
     std::optional<ssl::context> m_tls;
-    asio::io_context m_ioc;
+    std::unique_ptr<asio::io_context> m_ownContext;
+    asio::io_context& m_ioc;
     tcp::acceptor m_acceptor{m_ioc};
 };
 
 GatewayService::GatewayService(WhmApi& whm, RequestLog& log, Options options)
-    : m_impl(std::make_unique<Impl>(whm, log, std::move(options))) {}
+    : m_impl(std::make_unique<Impl>(nullptr, whm, log, std::move(options))) {}
+
+GatewayService::GatewayService(asio::io_context& context, WhmApi& whm, RequestLog& log,
+                               Options options)
+    : m_impl(std::make_unique<Impl>(&context, whm, log, std::move(options))) {}
 
 GatewayService::~GatewayService() {
     stop();

@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+namespace boost::asio {
+class io_context;
+}
+
 // How long one WHM call may take, from connecting to the answer's last byte, per kind of
 // call: below the desktop program's own limits for lists and commands, while account
 // creation can take minutes.
@@ -49,6 +53,10 @@ public:
     using Options = GatewayOptions;
 
     GatewayService(WhmApi& whm, RequestLog& log, Options options = {});
+    // Runs on context, which the WHM client's sockets may share; run() runs it and stop()
+    // stops it.
+    GatewayService(boost::asio::io_context& context, WhmApi& whm, RequestLog& log,
+                   Options options = {});
     ~GatewayService();
     GatewayService(const GatewayService&) = delete;
     GatewayService& operator=(const GatewayService&) = delete;
