@@ -3,6 +3,9 @@
 #include "gatewayservice.h"
 #include "requestlog.h"
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
 #include <chrono>
 #include <optional>
 #include <sstream>
@@ -27,6 +30,25 @@ using HttpResult = std::optional<HttpAnswer>;
 // close. With caFile the connection is HTTPS, trusting only that certificate.
 HttpResult httpGet(int port, const std::string& target, const std::string& caFile = {},
                    std::chrono::seconds timeout = std::chrono::seconds(60));
+
+// An io_context run by a thread of its own while this lives: for a WHM client that a test
+// makes before the gateway in front of it.
+class IoThread {
+public:
+    IoThread() : m_thread([this] { m_context.run(); }) {}
+    ~IoThread() {
+        m_work.reset();
+        m_context.stop();
+        m_thread.join();
+    }
+    boost::asio::any_io_executor executor() { return m_context.get_executor(); }
+
+private:
+    boost::asio::io_context m_context;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> m_work{
+        m_context.get_executor()};
+    std::thread m_thread;
+};
 
 // corvala-gateway running in this process on http://127.0.0.1:<free port>, in front of the
 // given WHM, with its log kept in memory.
