@@ -83,7 +83,7 @@ struct HttpsWhmApi::Pool {
     // Called with mutex held. The timer holds the pool only weakly: a pool that is gone
     // has nothing left to sweep.
     static void sweepLater(const std::shared_ptr<Pool>& pool, Clock::duration limit) {
-        pool->sweeper.expires_after(limit / 2 + std::chrono::milliseconds(1));
+        pool->sweeper.expires_after(limit / 4 + std::chrono::milliseconds(1));
         pool->sweeper.async_wait([weak = std::weak_ptr<Pool>(pool), limit](beast::error_code ec) {
             std::shared_ptr<Pool> pool = weak.lock();
             if (ec || !pool)
