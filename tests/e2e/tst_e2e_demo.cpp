@@ -105,7 +105,7 @@ class TstE2eDemo : public QObject {
         const QRegularExpression listening(
             QStringLiteral("listening on (https?://127\\.0\\.0\\.1:\\d+)"));
         QByteArray out;
-        QTest::qWaitFor(
+        (void)QTest::qWaitFor(
             [&] {
                 out += gateway.readAllStandardOutput();
                 return listening.match(QString::fromUtf8(out)).hasMatch() ||

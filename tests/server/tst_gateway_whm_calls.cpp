@@ -68,6 +68,8 @@ TEST_F(GatewayWhmCalls, EachRequestBecomesItsWhmFunctionWithItsParameters) {
          "removeacct",
          {{"username", "bob"}}},
     };
+    // An empty data object: a list with nothing in it, and a command's bare outcome.
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},"data":{}})");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         size_t before = whm.seen().size();
