@@ -54,7 +54,8 @@ public:
 
     GatewayService(WhmApi& whm, RequestLog& log, Options options = {});
     // Runs on context, which the WHM client's sockets may share; run() runs it and stop()
-    // stops it.
+    // stops it. Coroutines left in context after stop() use this object: destroy the
+    // context first, or end the process.
     GatewayService(boost::asio::io_context& context, WhmApi& whm, RequestLog& log,
                    Options options = {});
     ~GatewayService();

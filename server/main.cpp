@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -92,5 +93,9 @@ int main(int argc, char** argv) {
         service.stop();
     }).detach();
     bool ok = service.run();
-    return ok ? 0 : 1;
+    // Connections and WHM calls still open are dropped with the process: tearing down
+    // their coroutines here would run after the service and WHM client they belong to.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(ok ? 0 : 1);
 }
