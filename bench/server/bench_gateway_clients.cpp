@@ -30,6 +30,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -173,6 +174,13 @@ private:
     beast::flat_buffer m_buffer;
 };
 
+double ownCpuMilliseconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 struct Load {
     double perSecond;
     double p50;
@@ -300,10 +308,17 @@ int main() {
         quick.answer(answer.status, answer.body);
         GatewayProcess front({"--whm-host", "127.0.0.1", "--whm-port", std::to_string(quick.port()),
                               "--whm-ca", quick.certificate().certificateFile()});
+        double gatewayBefore = front.cpuMilliseconds();
+        double benchBefore = ownCpuMilliseconds();
         Load kept = load(front.port(), clients, 4, true, 3.0);
+        double requests = kept.perSecond * 3.0;
         std::printf("4 clients, %d accounts, WHM stand-in answering at once: %.0f requests/s, "
-                    "p50 %.2f ms\n",
-                    accountCount, kept.perSecond, kept.p50);
+                    "p50 %.2f ms\n"
+                    "  CPU per request: gateway %.2f ms, clients and stand-in %.2f ms (%u cores)\n",
+                    accountCount, kept.perSecond, kept.p50,
+                    (front.cpuMilliseconds() - gatewayBefore) / requests,
+                    (ownCpuMilliseconds() - benchBefore) / requests,
+                    std::thread::hardware_concurrency());
     }
     return 0;
 }
