@@ -1,10 +1,12 @@
 #include "httpswhmapi.h"
 
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -120,6 +122,47 @@ std::string seconds(Clock::duration d) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(double(ms) / 1000.0);
 }
 
+// Looks the host up within the deadline. A look-up cannot be stopped once begun, so it
+// runs on beside the call, which stops waiting for it at the deadline.
+asio::awaitable<std::vector<tcp::endpoint>> resolveWithin(asio::any_io_executor executor,
+                                                          std::string host, std::string port,
+                                                          Clock::time_point deadline) {
+    struct Lookup {
+        explicit Lookup(const asio::any_io_executor& strand) : wake(strand) {}
+        asio::steady_timer wake;
+        bool done = false;
+        beast::error_code ec;
+        std::vector<tcp::endpoint> endpoints;
+    };
+    // Both halves on one strand: they share the lookup's state.
+    asio::any_io_executor strand = asio::make_strand(executor);
+    auto race = [strand, host, port, deadline]() -> asio::awaitable<std::vector<tcp::endpoint>> {
+        auto lookup = std::make_shared<Lookup>(strand);
+        asio::co_spawn(
+            strand,
+            [lookup, strand, host, port]() -> asio::awaitable<void> {
+                tcp::resolver resolver(strand);
+                auto results = co_await resolver.async_resolve(
+                    host, port, asio::redirect_error(asio::use_awaitable, lookup->ec));
+                for (const auto& result : results)
+                    lookup->endpoints.push_back(result.endpoint());
+                lookup->done = true;
+                lookup->wake.cancel();
+            },
+            asio::detached);
+        lookup->wake.expires_at(deadline);
+        beast::error_code ignored;
+        co_await lookup->wake.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+        if (!lookup->done)
+            throw WhmError("The WHM host " + host + " could not be looked up in the time allowed");
+        if (lookup->ec)
+            throw WhmError("The WHM host " + host + " could not be found (" + lookup->ec.message() +
+                           ")");
+        co_return std::move(lookup->endpoints);
+    };
+    co_return co_await asio::co_spawn(strand, std::move(race), asio::use_awaitable);
+}
+
 } // namespace
 
 HttpsWhmApi::HttpsWhmApi(asio::any_io_executor executor, Options options)
@@ -178,13 +221,8 @@ HttpsWhmApi::connect(const std::string& host, Clock::time_point deadline) {
     if (isAddress) {
         endpoints.emplace_back(literal, static_cast<unsigned short>(m_options.port));
     } else {
-        tcp::resolver resolver(m_executor);
-        auto results =
-            co_await resolver.async_resolve(host, std::to_string(m_options.port), onError(ec));
-        if (ec)
-            throw WhmError("The WHM host " + host + " could not be found (" + ec.message() + ")");
-        for (const auto& result : results)
-            endpoints.push_back(result.endpoint());
+        endpoints =
+            co_await resolveWithin(m_executor, host, std::to_string(m_options.port), deadline);
     }
     if (Clock::now() >= deadline)
         throw WhmError("No connection to WHM at " + where + " in the time allowed");

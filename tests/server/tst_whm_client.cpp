@@ -188,6 +188,31 @@ TEST(HttpsWhmClient, KeepsOneConnectionPerHostAndSendsEachLogin) {
     EXPECT_EQ(whm.connections(), 2) << "the timed-out connection is never reused";
 }
 
+TEST(HttpsWhmClient, StaleConnectionsAreRetriedOnlyWhenNoAnswerCame) {
+    FakeWhm whm;
+    whm.closeAfterAnswer(true);
+    HttpsWhmApi::Options options;
+    options.idleLimit = 300ms;
+    Client client(whm, options);
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    EXPECT_TRUE(client.call(listRequest()).ok) << "WHM closed the kept connection";
+    EXPECT_EQ(whm.seen().size(), 2u);
+
+    whm.closeAfterAnswer(false);
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    whm.cutAnswers();
+    EXPECT_FALSE(client.call(listRequest()).ok);
+    EXPECT_EQ(whm.seen().size(), 4u) << "half an answer came: never sent again";
+
+    // Idle beyond the limit, a kept connection is closed rather than reused.
+    whm.answer(200, R"({"metadata":{"result":1}})");
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    int connections = whm.connections();
+    client.context.run_for(600ms);
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    EXPECT_EQ(whm.connections(), connections + 1);
+}
+
 TEST(HttpsWhmClient, TotalTimeLimitHoldsAgainstATricklingWhm) {
     FakeWhm whm;
     whm.trickle(100ms); // a 100-byte answer would take 10 s
