@@ -1,10 +1,12 @@
 #include "httpswhmapi.h"
 
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -120,6 +122,47 @@ std::string seconds(Clock::duration d) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(double(ms) / 1000.0);
 }
 
+// Looks the host up within the deadline. A look-up cannot be stopped once begun, so it
+// runs on beside the call, which stops waiting for it at the deadline.
+asio::awaitable<std::vector<tcp::endpoint>> resolveWithin(asio::any_io_executor executor,
+                                                          std::string host, std::string port,
+                                                          Clock::time_point deadline) {
+    struct Lookup {
+        explicit Lookup(const asio::any_io_executor& strand) : wake(strand) {}
+        asio::steady_timer wake;
+        bool done = false;
+        beast::error_code ec;
+        std::vector<tcp::endpoint> endpoints;
+    };
+    // Both halves on one strand: they share the lookup's state.
+    asio::any_io_executor strand = asio::make_strand(executor);
+    auto race = [strand, host, port, deadline]() -> asio::awaitable<std::vector<tcp::endpoint>> {
+        auto lookup = std::make_shared<Lookup>(strand);
+        asio::co_spawn(
+            strand,
+            [lookup, strand, host, port]() -> asio::awaitable<void> {
+                tcp::resolver resolver(strand);
+                auto results = co_await resolver.async_resolve(
+                    host, port, asio::redirect_error(asio::use_awaitable, lookup->ec));
+                for (const auto& result : results)
+                    lookup->endpoints.push_back(result.endpoint());
+                lookup->done = true;
+                lookup->wake.cancel();
+            },
+            asio::detached);
+        lookup->wake.expires_at(deadline);
+        beast::error_code ignored;
+        co_await lookup->wake.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+        if (!lookup->done)
+            throw WhmError("The WHM host " + host + " could not be looked up in the time allowed");
+        if (lookup->ec)
+            throw WhmError("The WHM host " + host + " could not be found (" + lookup->ec.message() +
+                           ")");
+        co_return std::move(lookup->endpoints);
+    };
+    co_return co_await asio::co_spawn(strand, std::move(race), asio::use_awaitable);
+}
+
 } // namespace
 
 HttpsWhmApi::HttpsWhmApi(asio::any_io_executor executor, Options options)
@@ -161,11 +204,10 @@ std::string HttpsWhmApi::pathFor(const WhmRequest& request) {
     return std::string(url.encoded_target());
 }
 
-asio::awaitable<std::unique_ptr<HttpsWhmApi::Connection>>
-HttpsWhmApi::connect(const std::string& host, Clock::time_point deadline) {
+asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::string& host,
+                                           Clock::time_point deadline) {
     const std::string where = host + ":" + std::to_string(m_options.port);
-    auto connection = std::make_unique<Connection>(m_executor, m_tls);
-    beast::tcp_stream& tcpStream = beast::get_lowest_layer(connection->stream);
+    beast::tcp_stream& tcpStream = beast::get_lowest_layer(connection.stream);
     tcpStream.expires_at(deadline);
     auto onError = [](beast::error_code& ec) {
         return asio::redirect_error(asio::use_awaitable, ec);
@@ -178,13 +220,8 @@ HttpsWhmApi::connect(const std::string& host, Clock::time_point deadline) {
     if (isAddress) {
         endpoints.emplace_back(literal, static_cast<unsigned short>(m_options.port));
     } else {
-        tcp::resolver resolver(m_executor);
-        auto results =
-            co_await resolver.async_resolve(host, std::to_string(m_options.port), onError(ec));
-        if (ec)
-            throw WhmError("The WHM host " + host + " could not be found (" + ec.message() + ")");
-        for (const auto& result : results)
-            endpoints.push_back(result.endpoint());
+        endpoints =
+            co_await resolveWithin(m_executor, host, std::to_string(m_options.port), deadline);
     }
     if (Clock::now() >= deadline)
         throw WhmError("No connection to WHM at " + where + " in the time allowed");
@@ -202,13 +239,13 @@ HttpsWhmApi::connect(const std::string& host, Clock::time_point deadline) {
     tcpStream.socket().set_option(tcp::no_delay(true), ec);
 
     // The certificate must hold the name or address asked for; names also go out as SNI.
-    SSL* ssl = connection->stream.native_handle();
+    SSL* ssl = connection.stream.native_handle();
     if (isAddress)
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
     else if (!SSL_set_tlsext_host_name(ssl, host.c_str()) || !SSL_set1_host(ssl, host.c_str()))
         throw WhmError("No secure connection to WHM at " + where);
 
-    co_await connection->stream.async_handshake(asio::ssl::stream_base::client, onError(ec));
+    co_await connection.stream.async_handshake(asio::ssl::stream_base::client, onError(ec));
     if (ec) {
         long verify = SSL_get_verify_result(ssl);
         if (verify != X509_V_OK)
@@ -222,7 +259,6 @@ HttpsWhmApi::connect(const std::string& host, Clock::time_point deadline) {
         std::lock_guard lock(m_pool->mutex);
         ++m_pool->opened;
     }
-    co_return connection;
 }
 
 asio::awaitable<WhmResponse> HttpsWhmApi::send(const WhmRequest& request) {
@@ -234,7 +270,6 @@ asio::awaitable<WhmResponse> HttpsWhmApi::send(const WhmRequest& request) {
 
     const Clock::time_point deadline = Clock::now() + request.timeout;
     const std::string where = request.host + ":" + std::to_string(m_options.port);
-
     http::request<http::empty_body> message{http::verb::get, pathFor(request), 11};
     message.set(http::field::host, m_options.port == 443 ? request.host : where);
     // A CR or LF in a header would let the sender add headers of its own.
@@ -248,39 +283,57 @@ asio::awaitable<WhmResponse> HttpsWhmApi::send(const WhmRequest& request) {
         std::unique_ptr<Connection> connection = firstAttempt ? m_pool->take(key) : nullptr;
         const bool reused = connection != nullptr;
         if (!connection)
-            connection = co_await connect(request.host, deadline);
-        // One deadline for the whole call: each step only gets what is left of it.
-        beast::get_lowest_layer(connection->stream).expires_at(deadline);
-
-        beast::error_code ec;
-        beast::flat_buffer buffer;
-        http::response_parser<http::string_body> parser;
-        parser.body_limit(m_options.maxAnswerBytes);
-        parser.header_limit(64 * 1024);
-        co_await http::async_write(connection->stream, message,
-                                   asio::redirect_error(asio::use_awaitable, ec));
-        if (!ec)
-            co_await http::async_read(connection->stream, buffer, parser,
-                                      asio::redirect_error(asio::use_awaitable, ec));
-        if (ec) {
-            // A kept-alive connection WHM closed meanwhile: try once more on a new one, but
-            // only if nothing of the answer came (else the request may have been acted on
-            // and its answer lost).
-            if (reused && ec != beast::error::timeout && !parser.got_some() && buffer.size() == 0)
-                continue;
-            if (ec == beast::error::timeout)
-                throw WhmError("WHM at " + where + " gave no complete answer within " +
-                               seconds(request.timeout) + " s");
-            if (ec == http::error::body_limit)
-                throw WhmError("WHM's answer from " + where + " is larger than " +
-                               std::to_string(m_options.maxAnswerBytes / (1024 * 1024)) + " MiB");
-            throw WhmError("The request to WHM at " + where + " failed (" + ec.message() + ")");
-        }
-        http::response<http::string_body>& response = parser.get();
-        WhmResponse result{static_cast<int>(response.result_int()), std::move(response.body())};
-        // Only a complete answer with nothing after it leaves the connection fit to reuse.
-        if (response.keep_alive() && parser.is_done() && buffer.size() == 0)
+            connection = std::make_unique<Connection>(asio::make_strand(m_executor), m_tls);
+        // Each connection's I/O and its deadline timer run on its own strand, whatever
+        // executor the caller runs on.
+        Exchange result = co_await asio::co_spawn(
+            connection->stream.get_executor(),
+            exchange(*connection, reused, request, message, deadline), asio::use_awaitable);
+        if (result.retry)
+            continue;
+        if (result.reusable)
             Pool::put(m_pool, key, std::move(connection), m_options.idleLimit);
-        co_return result;
+        co_return std::move(result.response);
     }
+}
+
+asio::awaitable<HttpsWhmApi::Exchange>
+HttpsWhmApi::exchange(Connection& connection, bool reused, const WhmRequest& request,
+                      const http::request<http::empty_body>& message, Clock::time_point deadline) {
+    const std::string where = request.host + ":" + std::to_string(m_options.port);
+    if (!reused)
+        co_await connect(connection, request.host, deadline);
+    // One deadline for the whole call: each step only gets what is left of it.
+    beast::get_lowest_layer(connection.stream).expires_at(deadline);
+
+    beast::error_code ec;
+    beast::flat_buffer buffer;
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(m_options.maxAnswerBytes);
+    parser.header_limit(64 * 1024);
+    co_await http::async_write(connection.stream, message,
+                               asio::redirect_error(asio::use_awaitable, ec));
+    if (!ec)
+        co_await http::async_read(connection.stream, buffer, parser,
+                                  asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) {
+        // A kept-alive connection WHM closed meanwhile: try once more on a new one, but
+        // only if nothing of the answer came (else the request may have been acted on
+        // and its answer lost).
+        if (reused && ec != beast::error::timeout && !parser.got_some() && buffer.size() == 0)
+            co_return Exchange{true, false, {}};
+        if (ec == beast::error::timeout)
+            throw WhmError("WHM at " + where + " gave no complete answer within " +
+                           seconds(request.timeout) + " s");
+        if (ec == http::error::body_limit)
+            throw WhmError("WHM's answer from " + where + " is larger than " +
+                           std::to_string(m_options.maxAnswerBytes / (1024 * 1024)) + " MiB");
+        throw WhmError("The request to WHM at " + where + " failed (" + ec.message() + ")");
+    }
+    http::response<http::string_body>& response = parser.get();
+    // Only a complete answer with nothing after it leaves the connection fit to reuse.
+    const bool reusable = response.keep_alive() && parser.is_done() && buffer.size() == 0;
+    co_return Exchange{
+        false, reusable,
+        WhmResponse{static_cast<int>(response.result_int()), std::move(response.body())}};
 }

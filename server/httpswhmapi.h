@@ -5,6 +5,8 @@
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ssl/context.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/message.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -28,7 +30,8 @@ public:
         std::uint64_t maxAnswerBytes = 64ull * 1024 * 1024;
     };
 
-    // Sockets and timers live on executor; calls may come from any thread.
+    // Sockets and timers live on executor (each connection on a strand of it); calls may
+    // come from any thread. The object must outlive its calls.
     HttpsWhmApi(boost::asio::any_io_executor executor, Options options);
     ~HttpsWhmApi() override;
 
@@ -43,9 +46,18 @@ public:
 private:
     struct Connection;
     struct Pool;
+    struct Exchange {
+        bool retry = false;    // a stale kept connection: nothing came, try a new one
+        bool reusable = false; // a complete, clean answer: the connection may go back
+        WhmResponse response;
+    };
 
-    boost::asio::awaitable<std::unique_ptr<Connection>>
-    connect(const std::string& host, std::chrono::steady_clock::time_point deadline);
+    boost::asio::awaitable<void> connect(Connection& connection, const std::string& host,
+                                         std::chrono::steady_clock::time_point deadline);
+    boost::asio::awaitable<Exchange>
+    exchange(Connection& connection, bool reused, const WhmRequest& request,
+             const boost::beast::http::request<boost::beast::http::empty_body>& message,
+             std::chrono::steady_clock::time_point deadline);
 
     boost::asio::any_io_executor m_executor;
     Options m_options;

@@ -1,6 +1,7 @@
 #include "whmapi.h"
 
 #include <boost/asio/this_coro.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 
 #include <algorithm>
@@ -59,7 +60,11 @@ WhmOutcome WhmApi::readResponse(const WhmResponse& response) {
     options.allow_invalid_utf8 = true;
     json::error_code ec;
     // The parser keeps its own stack, so a deep answer is an error, never a deep recursion.
-    json::value doc = json::parse(response.body, ec, {}, options);
+    // One arena for the whole answer, sized from it: no allocation per value, and freed at
+    // once when the outcome's data goes.
+    const std::size_t arena = std::min<std::size_t>(response.body.size() * 2 + 1024, 32u << 20);
+    json::value doc = json::parse(
+        response.body, ec, json::make_shared_resource<json::monotonic_resource>(arena), options);
     if (response.status != 200) {
         std::string reason = ec ? std::string() : reasonIn(doc);
         std::string text = "WHM answered HTTP " + std::to_string(response.status);
@@ -84,15 +89,13 @@ WhmOutcome WhmApi::readResponse(const WhmResponse& response) {
         std::string reason = reasonIn(doc);
         return {false, reason.empty() ? "WHM's answer has no metadata.result" : reason, {}};
     }
-    WhmOutcome outcome;
-    outcome.ok = resultIsOne(*result);
-    outcome.reason = reasonIn(doc);
-    if (!outcome.ok && outcome.reason.empty())
-        outcome.reason = "WHM gave no reason";
-    // Moved, not copied: the same memory resource makes this a pointer swap.
-    if (json::value* data = doc.get_object().if_contains("data"))
-        outcome.data = std::move(*data);
-    return outcome;
+    bool ok = resultIsOne(*result);
+    std::string reason = reasonIn(doc);
+    if (!ok && reason.empty())
+        reason = "WHM gave no reason";
+    // Moved, never copied: constructed from the parsed value, data keeps its arena.
+    json::value* data = doc.get_object().if_contains("data");
+    return {ok, std::move(reason), data ? json::value(std::move(*data)) : json::value()};
 }
 
 WhmNames namesIn(const json::value& data, std::string_view arrayKey, std::string_view nameKey) {

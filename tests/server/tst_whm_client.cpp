@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -186,6 +188,70 @@ TEST(HttpsWhmClient, KeepsOneConnectionPerHostAndSendsEachLogin) {
     whm.answer(200, R"({"metadata":{"result":1}})");
     EXPECT_TRUE(client.call(listRequest()).ok);
     EXPECT_EQ(whm.connections(), 2) << "the timed-out connection is never reused";
+}
+
+// A WHM whose answer names the login it was sent, so mixed-up answers show.
+struct EchoWhm : WhmApi {
+    boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) override {
+        co_return WhmResponse{200, R"({"metadata":{"result":1,"reason":")" + request.user + "\"}}"};
+    }
+};
+
+TEST(HttpsWhmClient, ConcurrentCallsOfManyUsersNeverMixAnswers) {
+    EchoWhm echo;
+    FakeWhm whm(&echo);
+    whm.delay(2ms);
+    HttpsWhmApi::Options options;
+    options.port = whm.port();
+    options.caFile = whm.certificate().certificateFile();
+    options.allowedHosts = {"127.0.0.1"};
+    boost::asio::io_context context;
+    HttpsWhmApi api(context.get_executor(), options);
+    std::atomic<int> right{0}, finished{0};
+    for (int caller = 0; caller < 8; ++caller)
+        boost::asio::co_spawn(
+            context,
+            [&, user = "user" + std::to_string(caller)]() -> boost::asio::awaitable<void> {
+                const WhmRequest request = listRequest(user);
+                for (int i = 0; i < 20; ++i)
+                    right += (co_await api.call(request)).reason == user;
+            },
+            [&](std::exception_ptr) { ++finished; });
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&] {
+            while (finished < 8)
+                context.run_one_for(100ms);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(right, 160);
+    EXPECT_LE(whm.connections(), 8) << "connections are reused";
+}
+
+TEST(HttpsWhmClient, StaleConnectionsAreRetriedOnlyWhenNoAnswerCame) {
+    FakeWhm whm;
+    whm.closeAfterAnswer(true);
+    HttpsWhmApi::Options options;
+    options.idleLimit = 300ms;
+    Client client(whm, options);
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    EXPECT_TRUE(client.call(listRequest()).ok) << "WHM closed the kept connection";
+    EXPECT_EQ(whm.seen().size(), 2u);
+
+    whm.closeAfterAnswer(false);
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    whm.cutAnswers();
+    EXPECT_FALSE(client.call(listRequest()).ok);
+    EXPECT_EQ(whm.seen().size(), 4u) << "half an answer came: never sent again";
+
+    // Idle beyond the limit, a kept connection is closed rather than reused.
+    whm.answer(200, R"({"metadata":{"result":1}})");
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    int connections = whm.connections();
+    client.context.run_for(600ms);
+    EXPECT_TRUE(client.call(listRequest()).ok);
+    EXPECT_EQ(whm.connections(), connections + 1);
 }
 
 TEST(HttpsWhmClient, TotalTimeLimitHoldsAgainstATricklingWhm) {

@@ -86,6 +86,16 @@ void FakeWhm::endlessBody() {
     m_script.mode = Mode::Endless;
 }
 
+void FakeWhm::cutAnswers() {
+    std::lock_guard lock(m_mutex);
+    m_script.mode = Mode::Cut;
+}
+
+void FakeWhm::closeAfterAnswer(bool close) {
+    std::lock_guard lock(m_mutex);
+    m_script.closeAfter = close;
+}
+
 std::vector<FakeWhm::Seen> FakeWhm::seen() const {
     std::lock_guard lock(m_mutex);
     return m_seen;
@@ -189,10 +199,15 @@ asio::awaitable<void> FakeWhm::serve(tcp::socket socket) {
         }
         response.prepare_payload();
 
-        if (script.mode == Mode::Trickle) {
+        if (script.mode == Mode::Trickle || script.mode == Mode::Cut) {
             std::ostringstream text;
             text << response;
-            const std::string bytes = text.str();
+            std::string bytes = text.str();
+            if (script.mode == Mode::Cut) {
+                bytes.resize(bytes.size() / 2);
+                co_await asio::async_write(stream, asio::buffer(bytes), noThrow(ec));
+                co_return;
+            }
             for (char byte : bytes) {
                 co_await asio::async_write(stream, asio::buffer(&byte, 1), noThrow(ec));
                 if (ec)
@@ -203,6 +218,8 @@ asio::awaitable<void> FakeWhm::serve(tcp::socket socket) {
         } else {
             co_await http::async_write(stream, response, noThrow(ec));
         }
+        if (script.closeAfter)
+            co_return;
         if (ec || !request.keep_alive())
             co_return;
     }

@@ -48,19 +48,24 @@ public:
     void trickle(std::chrono::milliseconds interval);
     // Answers with a body that never ends (chunked, as fast as it is read).
     void endlessBody();
+    // Sends the first half of each answer, then closes the connection.
+    void cutAnswers();
+    // Closes each connection after a complete answer that said it would stay open.
+    void closeAfterAnswer(bool close);
 
     std::vector<Seen> seen() const;
     // TCP connections accepted so far.
     int connections() const { return m_connections; }
 
 private:
-    enum class Mode { Answer, Silent, Trickle, Endless };
+    enum class Mode { Answer, Silent, Trickle, Endless, Cut };
     struct Script {
         Mode mode = Mode::Answer;
         int status = 200;
         std::shared_ptr<const std::string> body;
         std::chrono::milliseconds delay{0};
         std::chrono::milliseconds trickle{0};
+        bool closeAfter = false;
     };
 
     boost::asio::awaitable<void> acceptLoop();
