@@ -50,6 +50,10 @@ boost::asio::awaitable<WhmOutcome> WhmApi::call(const WhmRequest& request) {
         co_return readResponse(co_await send(request));
     } catch (const WhmError& e) {
         co_return WhmOutcome{false, e.what(), {}};
+    } catch (const std::exception& e) {
+        // Anything else (out of memory, a socket option) is still a failed call, not a
+        // failed service.
+        co_return WhmOutcome{false, std::string("The call to WHM failed: ") + e.what(), {}};
     }
 }
 
