@@ -157,7 +157,7 @@ bool GatewayService::run() {
     asio::co_spawn(d.m_ioc, d.acceptLoop(), asio::detached);
     unsigned threads = d.m_options.threads;
     if (threads == 0)
-        threads = std::max(2u, std::thread::hardware_concurrency());
+        threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
     d.m_running = true;
     std::vector<std::thread> pool;
     for (unsigned i = 1; i < threads; ++i)

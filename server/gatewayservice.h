@@ -40,7 +40,7 @@ struct GatewayOptions {
     // PEM files; when both are set the service speaks HTTPS only.
     std::string tlsCertificateFile;
     std::string tlsKeyFile;
-    unsigned threads = 0; // 0: one per core, at least 2
+    unsigned threads = 0; // 0: one per core, 2 to 8
 };
 
 // The gateway: answers the desktop program's requests on their fixed paths and query keys,
