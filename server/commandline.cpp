@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include <charconv>
 
 namespace {
@@ -12,6 +14,23 @@ bool parsePort(const std::string& text, int& port, bool allowZero) {
         return false;
     port = value;
     return true;
+}
+
+bool parseCount(const std::string& text, long long& count, long long low, long long high) {
+    long long value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return false;
+    count = value;
+    return true;
+}
+
+bool isLoopback(const std::string& host) {
+    if (host == "localhost")
+        return true;
+    boost::system::error_code ec;
+    auto address = boost::asio::ip::make_address(host, ec);
+    return !ec && address.is_loopback();
 }
 
 } // namespace
@@ -56,24 +75,76 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         } else if (arg == "--whm-ca") {
             if (!value(line.whmCaFile))
                 break;
+        } else if (arg == "--whm-host") {
+            if (!value(text))
+                break;
+            if (text.empty()) {
+                line.error = "--whm-host wants a host name";
+                break;
+            }
+            line.whmHosts.push_back(text);
+        } else if (arg == "--whm-timeout" || arg == "--max-connections" ||
+                   arg == "--demo-accounts") {
+            if (!value(text))
+                break;
+            long long count = 0;
+            if (arg == "--whm-timeout" && parseCount(text, count, 1, 24 * 3600)) {
+                line.whmTimeout = static_cast<int>(count);
+            } else if (arg == "--max-connections" && parseCount(text, count, 1, 1'000'000)) {
+                line.maxConnections = static_cast<std::size_t>(count);
+            } else if (arg == "--demo-accounts" && parseCount(text, count, 0, 10'000'000)) {
+                line.demoAccounts = static_cast<int>(count);
+                line.demo = true;
+            } else {
+                line.error = arg + " wants a whole number, not \"" + text + "\"";
+                break;
+            }
+        } else if (arg == "--tls-cert") {
+            if (!value(line.tlsCertificateFile))
+                break;
+        } else if (arg == "--tls-key") {
+            if (!value(line.tlsKeyFile))
+                break;
         } else {
             line.error = "unknown argument \"" + arg + "\"";
             break;
         }
     }
+    if (!line.error.empty() || line.showHelp)
+        return line;
+    if (line.tlsCertificateFile.empty() != line.tlsKeyFile.empty()) {
+        line.error = "--tls-cert and --tls-key go together";
+    } else if (!line.tls() && !isLoopback(line.listenHost)) {
+        line.error = "will not listen on " + line.listenHost +
+                     " without TLS: every request carries the WHM access key in its query, "
+                     "readable by anyone on the network. Give --tls-cert and --tls-key, or "
+                     "listen on 127.0.0.1";
+    }
     return line;
 }
 
 std::string CommandLine::usage() {
-    return "Usage: corvala-gateway [--listen HOST:PORT] [--demo] [--whm-port PORT] "
-           "[--whm-ca FILE]\n"
+    return "Usage: corvala-gateway [--listen HOST:PORT] [--tls-cert FILE --tls-key FILE]\n"
+           "                       [--max-connections N] [--whm-host NAME]... [--whm-port PORT]\n"
+           "                       [--whm-ca FILE] [--whm-timeout SECONDS]\n"
+           "                       [--demo] [--demo-accounts N]\n"
            "\n"
            "The gateway between the Corvala desktop program and a WHM server.\n"
            "\n"
-           "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8717; port 0 picks\n"
-           "                      a free one and prints it)\n"
-           "  --demo              answer from a simulated WHM server held in memory\n"
-           "  --whm-port PORT     WHM's HTTPS port (default 2087)\n"
-           "  --whm-ca FILE       trust the CA or self-signed certificate in FILE (PEM) for\n"
-           "                      WHM instead of the system's store\n";
+           "  --listen HOST:PORT     address to serve on (default 127.0.0.1:8717; port 0 picks\n"
+           "                         a free one and prints it). An address other than\n"
+           "                         loopback needs --tls-cert and --tls-key\n"
+           "  --tls-cert FILE        serve HTTPS with the certificate chain in FILE (PEM)\n"
+           "  --tls-key FILE         the private key of that certificate (PEM)\n"
+           "  --max-connections N    connections served at once; more are refused (default 512)\n"
+           "  --whm-host NAME        allow WHM requests to NAME only (repeat for more hosts);\n"
+           "                         needed to reach a WHM on loopback or link-local addresses\n"
+           "  --whm-port PORT        WHM's HTTPS port (default 2087)\n"
+           "  --whm-ca FILE          trust the CA or self-signed certificate in FILE (PEM) for\n"
+           "                         WHM instead of the system's store\n"
+           "  --whm-timeout SECONDS  the most one WHM call may take, from connecting to the\n"
+           "                         last byte (default 50 s, 240 s for account creation)\n"
+           "  --demo                 answer from a simulated WHM server held in memory\n"
+           "  --demo-accounts N      the demo holds N generated accounts (user00001, ...)\n"
+           "                         instead of the sample ones; implies --demo\n";
 }

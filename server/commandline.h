@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -8,10 +9,18 @@ struct CommandLine {
     std::string listenHost = "127.0.0.1";
     int listenPort = 8717;
     bool demo = false;
+    int demoAccounts = -1; // generated demo accounts instead of the samples; -1: the samples
     int whmPort = 2087;
     std::string whmCaFile;
+    int whmTimeout = 0; // seconds for every WHM call; 0: the defaults per kind of call
+    std::vector<std::string> whmHosts; // the only WHM hosts allowed; empty: any public one
+    std::string tlsCertificateFile;
+    std::string tlsKeyFile;
+    std::size_t maxConnections = 512;
     bool showHelp = false;
     std::string error; // set when the arguments cannot be used
+
+    bool tls() const { return !tlsCertificateFile.empty(); }
 
     static CommandLine parse(const std::vector<std::string>& args);
     static std::string usage();

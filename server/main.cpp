@@ -4,8 +4,11 @@
 #include "requestlog.h"
 #include "whmsimulator.h"
 
+#include <boost/asio/io_context.hpp>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -32,28 +35,57 @@ int main(int argc, char** argv) {
         std::cerr << "corvala-gateway: " << line.error << "\n\n" << CommandLine::usage();
         return 2;
     }
-    if (!line.whmCaFile.empty() && !std::ifstream(line.whmCaFile)) {
-        std::cerr << "corvala-gateway: cannot read " << line.whmCaFile << "\n";
-        return 2;
+    for (const std::string& file : {line.whmCaFile, line.tlsCertificateFile, line.tlsKeyFile}) {
+        if (!file.empty() && !std::ifstream(file)) {
+            std::cerr << "corvala-gateway: cannot read " << file << "\n";
+            return 2;
+        }
     }
 
+    // One context for the listener and the WHM client: their sockets share its threads.
+    boost::asio::io_context context;
     std::unique_ptr<WhmApi> whm;
-    if (line.demo)
-        whm = std::make_unique<WhmSimulator>();
-    else
-        whm = std::make_unique<HttpsWhmApi>(HttpsWhmApi::Options{line.whmPort, line.whmCaFile});
+    if (line.demo) {
+        auto simulator = std::make_unique<WhmSimulator>(line.demoAccounts < 0);
+        if (line.demoAccounts > 0)
+            simulator->addGeneratedAccounts(line.demoAccounts);
+        whm = std::move(simulator);
+    } else {
+        HttpsWhmApi::Options options;
+        options.port = line.whmPort;
+        options.caFile = line.whmCaFile;
+        options.allowedHosts = line.whmHosts;
+        whm = std::make_unique<HttpsWhmApi>(context.get_executor(), std::move(options));
+    }
+
+    GatewayService::Options options;
+    if (line.whmTimeout > 0) {
+        std::chrono::seconds all(line.whmTimeout);
+        options.timeouts = {all, all, all};
+    }
+    options.limits.maxConnections = line.maxConnections;
+    options.tlsCertificateFile = line.tlsCertificateFile;
+    options.tlsKeyFile = line.tlsKeyFile;
 
     RequestLog log(std::cerr);
-    GatewayService service(*whm, log);
-    int port = service.bind(line.listenHost, line.listenPort);
+    GatewayService service(context, *whm, log, options);
+    int port = -1;
+    try {
+        port = service.bind(line.listenHost, line.listenPort);
+    } catch (const std::exception& e) {
+        std::cerr << "corvala-gateway: " << e.what() << "\n";
+        return 2;
+    }
     if (port < 0) {
         std::cerr << "corvala-gateway: cannot listen on " << line.listenHost << ":"
-                  << line.listenPort << "\n";
+                  << line.listenPort << ": " << service.bindError() << "\n";
         return 1;
     }
     // Scripts that start the gateway on port 0 read the port from this line.
-    std::cout << "corvala-gateway listening on http://" << line.listenHost << ":" << port
-              << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
+    std::string host = line.listenHost.find(':') != std::string::npos ? "[" + line.listenHost + "]"
+                                                                      : line.listenHost;
+    std::cout << "corvala-gateway listening on " << (line.tls() ? "https://" : "http://") << host
+              << ":" << port << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
 
     std::thread([&service, stopSignals] {
         int signal = 0;
@@ -61,5 +93,9 @@ int main(int argc, char** argv) {
         service.stop();
     }).detach();
     bool ok = service.run();
-    return ok ? 0 : 1;
+    // Connections and WHM calls still open are dropped with the process: tearing down
+    // their coroutines here would run after the service and WHM client they belong to.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(ok ? 0 : 1);
 }

@@ -57,10 +57,12 @@ or a reseller.</dd>
 <dt>Host</dt><dd>Your WHM server's host name, for example <code>server.example.com</code>.
 Type the name alone: no <code>http://</code>, no port, no path. The gateway reaches WHM at
 port 2087 over HTTPS and checks the server's certificate.</dd>
-<dt>Access Key</dt><dd>WHM's remote access key. In WHM, open
-<b>Setup Remote Access Key</b> (under Clusters or Remote Access), copy the whole key and paste it
-here. The key is a long block of several lines; paste all of it, line breaks included.
-Anyone holding it can act as that WHM user: keep <code>settings.whm</code> private.</dd>
+<dt>Access Key</dt><dd>An API token or WHM's remote access key. For a token, open
+<b>Manage API Tokens</b> in WHM (under Development), generate one and paste it here. For a
+remote access key, open <b>Setup Remote Access Key</b> (under Clusters or Remote Access), copy
+the whole key and paste it here: it is a long block of several lines; paste all of it, line
+breaks included. Either works in this box. Anyone holding it can act as that WHM user: keep
+<code>settings.whm</code> private.</dd>
 </dl>
 <h2>The main window</h2>
 <dl>
@@ -98,8 +100,12 @@ form.</li>
 </ul>
 <h2>Running the gateway</h2>
 <p><code>corvala-gateway</code> listens on 127.0.0.1:8717. Options: <code>--listen
-HOST:PORT</code>, <code>--whm-port PORT</code> (default 2087), <code>--whm-ca FILE</code>,
-and <code>--demo</code> for a simulated WHM server.</p>)");
+HOST:PORT</code>, <code>--tls-cert FILE</code> and <code>--tls-key FILE</code> (HTTPS, needed on
+any address other than loopback, as the access key travels in every request),
+<code>--whm-host NAME</code> (the only WHM hosts it may reach; repeat it),
+<code>--whm-port PORT</code> (default 2087), <code>--whm-ca FILE</code>,
+<code>--whm-timeout SECONDS</code>, <code>--max-connections N</code>, and <code>--demo</code>
+for a simulated WHM server.</p>)");
 }
 
 std::string SitePages::demoLive() {

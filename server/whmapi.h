@@ -1,9 +1,13 @@
 #pragma once
 
+#include <boost/asio/awaitable.hpp>
+#include <boost/json/value.hpp>
+
 #include <chrono>
-#include <nlohmann/json.hpp>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,8 +19,8 @@ struct WhmRequest {
     std::string key;
     std::string function;
     std::vector<std::pair<std::string, std::string>> params;
-    // How long WHM may take to answer once connected: account creation is slow.
-    std::chrono::seconds readTimeout{60};
+    // The whole call, from the first connection attempt to the answer's last byte.
+    std::chrono::steady_clock::duration timeout = std::chrono::seconds(50);
 };
 
 // What came back over the wire, before it is read.
@@ -29,31 +33,44 @@ struct WhmResponse {
 struct WhmOutcome {
     bool ok = false;
     std::string reason;
-    nlohmann::json data;
+    boost::json::value data;
 };
 
-// No answer from WHM at all: no connection, a certificate that is not trusted, a time-out.
+// No usable answer from WHM at all: no connection, a host that may not be reached, a
+// certificate that is not trusted, the time limit, an answer over the size cap.
 class WhmError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // A WHM server as the gateway sees it. The real one is reached over HTTPS; the demo
-// simulates one in memory.
+// simulates one in memory. Calls wait asynchronously: a slow WHM holds no thread.
 class WhmApi {
 public:
     virtual ~WhmApi() = default;
 
-    // Carries one request to WHM and returns its raw answer; throws WhmError when none came.
-    virtual WhmResponse send(const WhmRequest& request) = 0;
+    // Carries one request to WHM and completes with its raw answer; throws WhmError when
+    // none came within request.timeout.
+    virtual boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) = 0;
 
     // Sends the request and reads WHM's verdict. Never throws: every failure becomes an
     // outcome that is not ok, with a reason a person can act on.
-    WhmOutcome call(const WhmRequest& request);
+    boost::asio::awaitable<WhmOutcome> call(const WhmRequest& request);
 
-    // Reads a WHM API 1 answer: HTTP status, JSON, metadata.result and metadata.reason.
+    // Reads a WHM API 1 answer: HTTP status, JSON (nesting limited, never a crash),
+    // metadata.result and metadata.reason.
     static WhmOutcome readResponse(const WhmResponse& response);
 };
+
+// The names in a list answer's data: data[arrayKey][i][nameKey], in WHM's order. A data
+// of the wrong shape, or a name that is not a string, sets error (and names is then
+// meaningless): such an answer is a failure, never an empty list.
+struct WhmNames {
+    std::vector<std::string> names;
+    std::string error;
+};
+WhmNames namesIn(const boost::json::value& data, std::string_view arrayKey,
+                 std::string_view nameKey);
 
 // The key as WHM wants it in the Authorization header: one line, no CR or LF.
 std::string whmKeyWithoutLineBreaks(const std::string& key);

@@ -1,5 +1,7 @@
 #include "whmsimulator.h"
 
+#include <boost/json/serialize.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -8,12 +10,22 @@
 
 namespace {
 
-nlohmann::json metadata(const std::string& command, bool ok, const std::string& reason) {
-    return {{"version", 1}, {"command", command}, {"result", ok ? 1 : 0}, {"reason", reason}};
+// JSON text for a string, escaped; bytes that are not UTF-8 pass as they are.
+void appendQuoted(std::string& out, std::string_view text) {
+    out += boost::json::serialize(boost::json::string_view(text.data(), text.size()));
 }
 
-nlohmann::json reply(const std::string& command, bool ok, const std::string& reason) {
-    return {{"metadata", metadata(command, ok, reason)}};
+std::string metadata(const std::string& command, bool ok, const std::string& reason) {
+    std::string out = R"("metadata":{"version":1,"command":)";
+    appendQuoted(out, command);
+    out += ok ? R"(,"result":1,"reason":)" : R"(,"result":0,"reason":)";
+    appendQuoted(out, reason);
+    out += '}';
+    return out;
+}
+
+std::string reply(const std::string& command, bool ok, const std::string& reason) {
+    return '{' + metadata(command, ok, reason) + '}';
 }
 
 std::string param(const std::map<std::string, std::string>& params, const std::string& key) {
@@ -56,28 +68,36 @@ bool isValidDomainName(const std::string& domain) {
 
 WhmSimulator::WhmSimulator(bool sampleAccounts) {
     m_packages = {"default", "bronze", "silver", "gold"};
+    Accounts accounts;
     if (sampleAccounts)
-        m_accounts = {
+        accounts = {
             {"alice", "alice-bakery.example", "silver", false},
             {"bob", "bobs-garage.example", "bronze", false},
             {"carol", "carol-photos.example", "gold", false},
             {"dave", "dave-blog.example", "default", true},
         };
+    m_accounts = std::make_shared<const Accounts>(std::move(accounts));
 }
 
 void WhmSimulator::addGeneratedAccounts(int count) {
     std::lock_guard lock(m_mutex);
-    m_accounts.reserve(m_accounts.size() + static_cast<size_t>(count));
+    auto accounts = std::make_shared<Accounts>(*m_accounts);
+    accounts->reserve(accounts->size() + static_cast<size_t>(std::max(count, 0)));
     for (int i = 1; i <= count; ++i) {
         char user[32];
         std::snprintf(user, sizeof user, "user%05d", i);
-        m_accounts.push_back({user, std::string(user) + ".example", "default", false});
+        accounts->push_back({user, std::string(user) + ".example", "default", false});
     }
+    m_accounts = std::move(accounts);
+}
+
+std::shared_ptr<const WhmSimulator::Accounts> WhmSimulator::snapshot() const {
+    std::lock_guard lock(m_mutex);
+    return m_accounts;
 }
 
 std::vector<WhmSimulator::Account> WhmSimulator::accounts() const {
-    std::lock_guard lock(m_mutex);
-    return m_accounts;
+    return *snapshot();
 }
 
 std::vector<std::string> WhmSimulator::packages() const {
@@ -85,78 +105,99 @@ std::vector<std::string> WhmSimulator::packages() const {
     return m_packages;
 }
 
-WhmResponse WhmSimulator::send(const WhmRequest& request) {
+boost::asio::awaitable<WhmResponse> WhmSimulator::send(const WhmRequest& request) {
+    co_return answer(request);
+}
+
+WhmResponse WhmSimulator::answer(const WhmRequest& request) {
     // WHM refuses a request without a login before it looks at the function.
-    if (request.user.empty() || whmKeyWithoutLineBreaks(request.key).empty()) {
-        nlohmann::json denied = {{"cpanelresult",
-                                  {{"apiversion", "2"},
-                                   {"error", "Access denied"},
-                                   {"data", {{"reason", "Access denied"}, {"result", "0"}}}}}};
-        return {403, denied.dump()};
-    }
+    if (request.user.empty() || whmKeyWithoutLineBreaks(request.key).empty())
+        return {403, R"({"cpanelresult":{"apiversion":"2","error":"Access denied",)"
+                     R"("data":{"reason":"Access denied","result":"0"}}})"};
 
     Params params;
     for (const auto& [key, value] : request.params)
         params.emplace(key, value); // the first of repeated keys counts
 
-    nlohmann::json answer;
     const std::string& f = request.function;
     if (f == "listaccts")
-        answer = listaccts(params);
-    else if (f == "listpkgs")
-        answer = listpkgs();
-    else if (f == "createacct")
-        answer = createacct(params);
-    else if (f == "suspendacct")
-        answer = setSuspended(f, params, true);
-    else if (f == "unsuspendacct")
-        answer = setSuspended(f, params, false);
-    else if (f == "removeacct")
-        answer = removeacct(params);
-    else
-        answer =
-            reply(f, false, "Unknown app (" + f + ") requested for this version (1) of the API.");
-    return {200, answer.dump()};
+        return {200, listaccts(params)};
+    if (f == "listpkgs")
+        return {200, listpkgs()};
+    if (f == "createacct")
+        return {200, createacct(params)};
+    if (f == "suspendacct")
+        return {200, setSuspended(f, params, true)};
+    if (f == "unsuspendacct")
+        return {200, setSuspended(f, params, false)};
+    if (f == "removeacct")
+        return {200, removeacct(params)};
+    return {200,
+            reply(f, false, "Unknown app (" + f + ") requested for this version (1) of the API.")};
 }
 
-nlohmann::json WhmSimulator::listaccts(const Params& params) {
+std::string WhmSimulator::listaccts(const Params& params) const {
     // "want" narrows each entry to the named fields, as WHM does.
     std::set<std::string> wanted;
     std::stringstream wants(param(params, "want"));
     for (std::string field; std::getline(wants, field, ',');)
         if (!field.empty())
             wanted.insert(field);
+    auto wants_ = [&](const char* field) { return wanted.empty() || wanted.count(field) > 0; };
+    // Fields in WHM's order; the set is only asked.
+    const bool user = wants_("user"), domain = wants_("domain"), plan = wants_("plan"),
+               owner = wants_("owner"), suspended = wants_("suspended");
 
-    std::lock_guard lock(m_mutex);
-    nlohmann::json list = nlohmann::json::array();
-    for (const Account& a : m_accounts) {
-        nlohmann::json entry = {{"user", a.user},
-                                {"domain", a.domain},
-                                {"plan", a.plan},
-                                {"owner", "root"},
-                                {"suspended", a.suspended ? 1 : 0}};
-        if (!wanted.empty()) {
-            nlohmann::json narrowed = nlohmann::json::object();
-            for (const std::string& field : wanted)
-                if (entry.contains(field))
-                    narrowed[field] = entry[field];
-            entry = std::move(narrowed);
+    std::shared_ptr<const Accounts> accounts = snapshot();
+    std::string out = '{' + metadata("listaccts", true, "OK") + R"(,"data":{"acct":[)";
+    out.reserve(out.size() + accounts->size() * (wanted.empty() ? 110 : 24));
+    bool firstEntry = true;
+    for (const Account& a : *accounts) {
+        out += firstEntry ? "{" : ",{";
+        firstEntry = false;
+        bool first = true;
+        auto field = [&](const char* name) {
+            out += first ? "\"" : ",\"";
+            first = false;
+            out += name;
+            out += "\":";
+        };
+        if (user) {
+            field("user");
+            appendQuoted(out, a.user);
         }
-        list.push_back(std::move(entry));
+        if (domain) {
+            field("domain");
+            appendQuoted(out, a.domain);
+        }
+        if (plan) {
+            field("plan");
+            appendQuoted(out, a.plan);
+        }
+        if (owner) {
+            field("owner");
+            out += "\"root\"";
+        }
+        if (suspended) {
+            field("suspended");
+            out += a.suspended ? '1' : '0';
+        }
+        out += '}';
     }
-    nlohmann::json answer = reply("listaccts", true, "OK");
-    answer["data"] = {{"acct", std::move(list)}};
-    return answer;
+    out += "]}}";
+    return out;
 }
 
-nlohmann::json WhmSimulator::listpkgs() {
-    std::lock_guard lock(m_mutex);
-    nlohmann::json list = nlohmann::json::array();
-    for (const std::string& name : m_packages)
-        list.push_back({{"name", name}, {"QUOTA", "unlimited"}, {"BWLIMIT", "unlimited"}});
-    nlohmann::json answer = reply("listpkgs", true, "OK");
-    answer["data"] = {{"pkg", std::move(list)}};
-    return answer;
+std::string WhmSimulator::listpkgs() const {
+    std::vector<std::string> packages = this->packages();
+    std::string out = '{' + metadata("listpkgs", true, "OK") + R"(,"data":{"pkg":[)";
+    for (size_t i = 0; i < packages.size(); ++i) {
+        out += i ? R"(,{"name":)" : R"({"name":)";
+        appendQuoted(out, packages[i]);
+        out += R"(,"QUOTA":"unlimited","BWLIMIT":"unlimited"})";
+    }
+    out += "]}}";
+    return out;
 }
 
 std::string WhmSimulator::refusalForNewAccount(const std::string& user, const std::string& domain,
@@ -173,12 +214,14 @@ std::string WhmSimulator::refusalForNewAccount(const std::string& user, const st
         return "The user name \"" + user + "\" must start with a letter.";
     if (user.starts_with("test"))
         return "The user name \"" + user + "\" may not start with \"test\".";
-    if (std::any_of(m_accounts.begin(), m_accounts.end(),
+    if (std::any_of(m_accounts->begin(), m_accounts->end(),
                     [&](const Account& a) { return a.user == user; }))
         return "The user name \"" + user + "\" is already taken.";
     if (!isValidDomainName(domain))
         return "\"" + domain + "\" is not a valid domain name.";
-    if (domainTaken(domain))
+    std::string lower = toLower(domain);
+    if (std::any_of(m_accounts->begin(), m_accounts->end(),
+                    [&](const Account& a) { return a.domain == lower; }))
         return "The domain \"" + domain + "\" already belongs to an account.";
     if (std::find(m_packages.begin(), m_packages.end(), plan) == m_packages.end())
         return "The package \"" + plan + "\" does not exist.";
@@ -187,52 +230,68 @@ std::string WhmSimulator::refusalForNewAccount(const std::string& user, const st
     return {};
 }
 
-nlohmann::json WhmSimulator::createacct(const Params& params) {
+std::string WhmSimulator::createacct(const Params& params) {
     std::string user = param(params, "username");
-    std::string domain = param(params, "domain");
+    std::string domain = toLower(param(params, "domain"));
     std::string plan = param(params, "plan");
-    std::lock_guard lock(m_mutex);
-    std::string refusal = refusalForNewAccount(user, domain, plan, param(params, "password"));
-    if (!refusal.empty())
-        return reply("createacct", false, refusal);
-    m_accounts.push_back({user, toLower(domain), plan, false});
-    nlohmann::json answer = reply("createacct", true, "Account Creation Ok");
-    answer["data"] = {{"package", plan}, {"user", user}, {"domain", toLower(domain)}};
-    return answer;
+    {
+        std::lock_guard lock(m_mutex);
+        std::string refusal =
+            refusalForNewAccount(user, param(params, "domain"), plan, param(params, "password"));
+        if (!refusal.empty())
+            return reply("createacct", false, refusal);
+        auto accounts = std::make_shared<Accounts>(*m_accounts);
+        accounts->push_back({user, domain, plan, false});
+        m_accounts = std::move(accounts);
+    }
+    std::string out =
+        '{' + metadata("createacct", true, "Account Creation Ok") + R"(,"data":{"package":)";
+    appendQuoted(out, plan);
+    out += R"(,"user":)";
+    appendQuoted(out, user);
+    out += R"(,"domain":)";
+    appendQuoted(out, domain);
+    out += "}}";
+    return out;
 }
 
-nlohmann::json WhmSimulator::setSuspended(const std::string& function, const Params& params,
-                                          bool suspended) {
+std::string WhmSimulator::setSuspended(const std::string& function, const Params& params,
+                                       bool suspended) {
     std::string user = param(params, "user");
-    std::lock_guard lock(m_mutex);
-    Account* account = find(user);
-    if (!account)
+    bool found = false;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = std::find_if(m_accounts->begin(), m_accounts->end(),
+                               [&](const Account& a) { return a.user == user; });
+        if (it != m_accounts->end()) {
+            auto accounts = std::make_shared<Accounts>(*m_accounts);
+            (*accounts)[static_cast<size_t>(it - m_accounts->begin())].suspended = suspended;
+            m_accounts = std::move(accounts);
+            found = true;
+        }
+    }
+    if (!found)
         return reply(function, false, "The account \"" + user + "\" does not exist.");
-    account->suspended = suspended;
     return reply(function, true, suspended ? "Account suspended" : "Account unsuspended");
 }
 
-nlohmann::json WhmSimulator::removeacct(const Params& params) {
+std::string WhmSimulator::removeacct(const Params& params) {
     std::string user = param(params, "username");
     if (user.empty())
         user = param(params, "user"); // newer WHM versions name it so
-    std::lock_guard lock(m_mutex);
-    auto it = std::find_if(m_accounts.begin(), m_accounts.end(),
-                           [&](const Account& a) { return a.user == user; });
-    if (it == m_accounts.end())
+    bool removed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = std::find_if(m_accounts->begin(), m_accounts->end(),
+                               [&](const Account& a) { return a.user == user; });
+        if (it != m_accounts->end()) {
+            auto accounts = std::make_shared<Accounts>(*m_accounts);
+            accounts->erase(accounts->begin() + (it - m_accounts->begin()));
+            m_accounts = std::move(accounts);
+            removed = true;
+        }
+    }
+    if (!removed)
         return reply("removeacct", false, "The account \"" + user + "\" does not exist.");
-    m_accounts.erase(it);
     return reply("removeacct", true, "Account removed");
-}
-
-WhmSimulator::Account* WhmSimulator::find(const std::string& user) {
-    auto it = std::find_if(m_accounts.begin(), m_accounts.end(),
-                           [&](const Account& a) { return a.user == user; });
-    return it == m_accounts.end() ? nullptr : &*it;
-}
-
-bool WhmSimulator::domainTaken(const std::string& domain) const {
-    std::string lower = toLower(domain);
-    return std::any_of(m_accounts.begin(), m_accounts.end(),
-                       [&](const Account& a) { return a.domain == lower; });
 }

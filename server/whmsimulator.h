@@ -3,6 +3,7 @@
 #include "whmapi.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,7 +23,10 @@ public:
     // Starts with the sample packages and, unless told otherwise, a few sample accounts.
     explicit WhmSimulator(bool sampleAccounts = true);
 
-    WhmResponse send(const WhmRequest& request) override;
+    boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) override;
+
+    // The answer to a request, at once (send() without the coroutine).
+    WhmResponse answer(const WhmRequest& request);
 
     // Adds generated accounts user00001, user00002, ... (for load figures).
     void addGeneratedAccounts(int count);
@@ -32,23 +36,25 @@ public:
 
 private:
     using Params = std::map<std::string, std::string>;
+    using Accounts = std::vector<Account>;
 
     // Why WHM would refuse to create this account, or empty when it would create it.
     // Called with m_mutex held.
     std::string refusalForNewAccount(const std::string& user, const std::string& domain,
                                      const std::string& plan, const std::string& password) const;
 
-    nlohmann::json listaccts(const Params& params);
-    nlohmann::json listpkgs();
-    nlohmann::json createacct(const Params& params);
-    nlohmann::json setSuspended(const std::string& function, const Params& params, bool suspended);
-    nlohmann::json removeacct(const Params& params);
+    std::string listaccts(const Params& params) const;
+    std::string listpkgs() const;
+    std::string createacct(const Params& params);
+    std::string setSuspended(const std::string& function, const Params& params, bool suspended);
+    std::string removeacct(const Params& params);
 
-    Account* find(const std::string& user);
-    bool domainTaken(const std::string& domain) const;
+    // Readers take the current list under the lock and read it after; writers replace it,
+    // so a long list is never built while the lock is held.
+    std::shared_ptr<const Accounts> snapshot() const;
 
     mutable std::mutex m_mutex;
-    std::vector<Account> m_accounts; // in creation order, as WHM lists them
+    std::shared_ptr<const Accounts> m_accounts; // in creation order, as WHM lists them
     std::vector<std::string> m_packages;
 };
 

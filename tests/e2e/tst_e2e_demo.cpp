@@ -5,7 +5,9 @@
 #include "browserpane.h"
 #include "form4.h"
 #include "form7.h"
+#include "internettransfer.h"
 #include "messagebox.h"
+#include "platformerror.h"
 #include "programend.h"
 #include "systembrowser.h"
 #include "xpcmdbutton.h"
@@ -16,6 +18,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -89,32 +93,37 @@ class TstE2eDemo : public QObject {
         return plainText(result()->page());
     }
 
+    // Starts the gateway and returns its address, or "" when it did not start. Port 0: the
+    // gateway takes a free port and names it on its first line.
+    static QString startGateway(QProcess& gateway, const QStringList& arguments) {
+        gateway.setProgram(QStringLiteral(CORVALA_GATEWAY_EXE));
+        gateway.setArguments(arguments);
+        gateway.setProcessChannelMode(QProcess::SeparateChannels);
+        gateway.start();
+        if (!gateway.waitForStarted(10000))
+            return {};
+        const QRegularExpression listening(
+            QStringLiteral("listening on (https?://127\\.0\\.0\\.1:\\d+)"));
+        QByteArray out;
+        (void)QTest::qWaitFor(
+            [&] {
+                out += gateway.readAllStandardOutput();
+                return listening.match(QString::fromUtf8(out)).hasMatch() ||
+                       gateway.state() == QProcess::NotRunning;
+            },
+            10000);
+        return listening.match(QString::fromUtf8(out)).captured(1);
+    }
+
 private slots:
     void initTestCase() {
         MessageBox::setScripted(true);
         SystemBrowser::setRecording(true);
         ProgramEnd::setRecording(true);
 
-        // Port 0: the gateway takes a free port and names it on its first line.
-        m_Gateway.setProgram(QStringLiteral(CORVALA_GATEWAY_EXE));
-        m_Gateway.setArguments(
-            {QStringLiteral("--demo"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-        m_Gateway.setProcessChannelMode(QProcess::SeparateChannels);
-        m_Gateway.start();
-        QVERIFY2(m_Gateway.waitForStarted(10000), qPrintable(m_Gateway.errorString()));
-        const QRegularExpression listening(
-            QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)"));
-        QByteArray out;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                out += m_Gateway.readAllStandardOutput();
-                return listening.match(QString::fromUtf8(out)).hasMatch() ||
-                       m_Gateway.state() == QProcess::NotRunning;
-            },
-            10000));
-        const auto match = listening.match(QString::fromUtf8(out));
-        QVERIFY2(match.hasMatch(), out.constData());
-        m_Base = match.captured(1);
+        m_Base = startGateway(m_Gateway, {QStringLiteral("--demo"), QStringLiteral("--listen"),
+                                          QStringLiteral("127.0.0.1:0")});
+        QVERIFY(!m_Base.isEmpty());
         QVERIFY(m_Dir.isValid());
     }
 
@@ -185,6 +194,38 @@ private slots:
 
         press(Child<xpcmdbutton>(w(), "xpcmdbutton2"));
         QCOMPARE(accountNames(), QStringList({"alice", "bob", "carol", "dave"}));
+    }
+
+    // A gateway served over HTTPS with a certificate made here and trusted by this process.
+    void transferOverHttpsWithATrustedCertificate() {
+        const QString cert = m_Dir.filePath(QStringLiteral("gateway-cert.pem"));
+        const QString key = m_Dir.filePath(QStringLiteral("gateway-key.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                       "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                       "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert});
+        QVERIFY(openssl.waitForFinished(30000));
+        QCOMPARE(openssl.exitCode(), 0);
+
+        QProcess gateway;
+        const QString base = startGateway(
+            gateway, {"--demo", "--listen", "127.0.0.1:0", "--tls-cert", cert, "--tls-key", key});
+        QVERIFY2(base.startsWith(QStringLiteral("https://")), qPrintable(base));
+        const QString clients = base + "/clients.php?user=root&host=localhost&accesshash=K";
+
+        InternetTransfer untrusted;
+        QVERIFY_THROWS_EXCEPTION(PlatformError, untrusted.OpenURL(clients));
+
+        QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+        trust.addCaCertificates(QSslCertificate::fromPath(cert));
+        QSslConfiguration::setDefaultConfiguration(trust);
+        InternetTransfer transfer;
+        QCOMPARE(transfer.OpenURL(clients), QStringLiteral("alice<BR>bob<BR>carol<BR>dave"));
+        QCOMPARE(transfer.OpenURL(base + "/version.txt"), QStringLiteral("1.7"));
+
+        gateway.terminate();
+        QVERIFY(gateway.waitForFinished(10000));
     }
 };
 

@@ -43,7 +43,8 @@ TEST_F(GatewayPages, HelpExplainsTheFieldsAndTheAccessKey) {
     for (const char* text :
          {"Setup Remote Access Key", "WHM Username", "Host", "Access Key", "Create Account",
           "Suspend Account", "UnSuspend Account", "Terminate Account", "Refresh All", "Domain Name",
-          "Package", "Clients", "Packages", "Result", "--whm-ca"}) {
+          "Package", "Clients", "Packages", "Result", "--whm-ca", "Manage API Tokens", "--tls-cert",
+          "--whm-host"}) {
         EXPECT_NE(res->body.find(text), std::string::npos) << "help does not mention " << text;
     }
 }

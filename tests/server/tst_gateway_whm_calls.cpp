@@ -12,8 +12,17 @@ using Params = std::multimap<std::string, std::string>;
 
 class GatewayWhmCalls : public ::testing::Test {
 protected:
+    static HttpsWhmApi::Options options(const FakeWhm& whm) {
+        HttpsWhmApi::Options options;
+        options.port = whm.port();
+        options.caFile = whm.certificate().certificateFile();
+        options.allowedHosts = {"127.0.0.1"};
+        return options;
+    }
+
     FakeWhm whm;
-    HttpsWhmApi api{{whm.port(), whm.certificate().certificateFile()}};
+    IoThread io;
+    HttpsWhmApi api{io.executor(), options(whm)};
     GatewayUnderTest gateway{api};
 };
 
@@ -59,6 +68,8 @@ TEST_F(GatewayWhmCalls, EachRequestBecomesItsWhmFunctionWithItsParameters) {
          "removeacct",
          {{"username", "bob"}}},
     };
+    // An empty data object: a list with nothing in it, and a command's bare outcome.
+    whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},"data":{}})");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         size_t before = whm.seen().size();
@@ -144,25 +155,31 @@ TEST_F(GatewayWhmCalls, ListsAreNamesJoinedByTheMarker) {
     EXPECT_EQ(res->body, "solo");
 }
 
-TEST_F(GatewayWhmCalls, EchoedNamesAreEscaped) {
+TEST_F(GatewayWhmCalls, ListNamesTravelUnchangedAndPagesEscapeWhatTheyEcho) {
     whm.answer(200, R"({"metadata":{"result":1,"reason":"OK"},
-        "data":{"acct":[{"user":"<script>"},{"user":"a<BR>b"},{"user":"x&y"}]}})");
+        "data":{"pkg":[{"name":"Bronze & Silver"},{"name":"a<BR>b"},{"name":"<i>x</i>"}]}})");
     auto res =
-        gateway.get("/clients.php", {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}});
+        gateway.get("/paks.php", {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}});
     ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, "&lt;script&gt;<BR>a&lt;BR&gt;b<BR>x&amp;y")
-        << "a name can neither carry markup nor split the list";
+    EXPECT_EQ(res->get_header_value("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_EQ(res->body, "Bronze & Silver<BR><i>x</i>")
+        << "names as WHM gave them; one holding the marker is left out, not split";
 
     whm.answer(200, R"({"metadata":{"result":1,"reason":"Done <img src=x onerror=alert(1)>"}})");
     res = gateway.get("/sus.php", {{"host", "127.0.0.1"},
                                    {"user", "root"},
                                    {"accesshash", "K"},
-                                   {"suspenduser", "<script>alert(1)</script>"}});
+                                   {"suspenduser", "<script>alert(1)</script>\xFF\xC0\xAF"}});
     ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body.find("<script>"), std::string::npos);
     EXPECT_EQ(res->body.find("<img"), std::string::npos);
-    EXPECT_NE(res->body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(res->body.find("&lt;script&gt;alert(1)&lt;/script&gt;\uFFFD\uFFFD\uFFFD"),
+              std::string::npos)
+        << "bytes that are not UTF-8 are replaced";
     EXPECT_NE(res->body.find("Done &lt;img"), std::string::npos);
+    std::string log = gateway.stopAndReadLog();
+    EXPECT_NE(log.find("a<BR>b"), std::string::npos) << "the left-out name is logged\n" << log;
 }
 
 TEST_F(GatewayWhmCalls, CommandPagesStateWhmsOutcome) {

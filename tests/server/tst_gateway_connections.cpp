@@ -1,0 +1,229 @@
+// What one client connection may cost the gateway: bounded header size and time, idle
+// keep-alive closed, pipelined answers in order, slow peers holding no one else up, a
+// connection cap, and HTTPS when asked for. Raw sockets on 127.0.0.1 only.
+#include "gatewayundertest.h"
+#include "selfsignedcertificate.h"
+#include "whmsimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A blocking socket to the gateway with a receive time limit.
+class RawClient {
+public:
+    explicit RawClient(int port, std::chrono::milliseconds receiveLimit = 3000ms) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        timeval tv{static_cast<time_t>(receiveLimit.count() / 1000),
+                   static_cast<suseconds_t>(receiveLimit.count() % 1000 * 1000)};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~RawClient() { ::close(m_fd); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return m_connected; }
+    bool send(const std::string& data) {
+        return ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(data.size());
+    }
+    // Everything until the peer closes or the receive limit passes.
+    std::string readAll(bool* closed = nullptr) {
+        std::string text;
+        char chunk[16384];
+        for (;;) {
+            ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                if (closed)
+                    *closed = n == 0 || errno == ECONNRESET;
+                return text;
+            }
+            text.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+private:
+    int m_fd = -1;
+    bool m_connected = false;
+};
+
+long residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+GatewayService::Options withLimits(std::chrono::milliseconds headerTime,
+                                   std::chrono::milliseconds idleTime,
+                                   std::size_t maxConnections = 512) {
+    GatewayService::Options options;
+    options.limits.headerTime = headerTime;
+    options.limits.idleTime = idleTime;
+    options.limits.maxConnections = maxConnections;
+    return options;
+}
+
+TEST(GatewayConnections, HeaderSectionIsBoundedInSizeAndTime) {
+    WhmSimulator whm;
+    GatewayUnderTest gateway(whm, withLimits(400ms, 400ms));
+
+    RawClient big(gateway.port());
+    std::string request = "GET /version.txt HTTP/1.1\r\nHost: x\r\n";
+    while (request.size() < 20 * 1024)
+        request += "X-Padding: " + std::string(100, 'p') + "\r\n";
+    big.send(request + "\r\n");
+    std::string answer = big.readAll();
+    EXPECT_EQ(answer.rfind("HTTP/1.1 431", 0), 0u) << answer.substr(0, 80);
+
+    // One header line every 100 ms never completes a header section: cut off, unanswered.
+    RawClient drip(gateway.port());
+    drip.send("GET /version.txt HTTP/1.1\r\n");
+    auto start = Clock::now();
+    bool open = true;
+    for (int i = 0; i < 30 && open; ++i) {
+        std::this_thread::sleep_for(100ms);
+        open = drip.send("X-Drip: " + std::to_string(i) + "\r\n");
+    }
+    bool closed = false;
+    EXPECT_EQ(drip.readAll(&closed), "");
+    EXPECT_TRUE(closed);
+    EXPECT_LT(Clock::now() - start, 2500ms);
+
+    // A kept-alive connection with nothing more to ask is closed after the idle limit.
+    RawClient idle(gateway.port());
+    idle.send("GET /version.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    start = Clock::now();
+    closed = false;
+    answer = idle.readAll(&closed);
+    EXPECT_TRUE(closed);
+    EXPECT_NE(answer.find("\r\n\r\n1.7"), std::string::npos) << answer;
+    EXPECT_LT(Clock::now() - start, 2000ms);
+}
+
+TEST(GatewayConnections, HeaderFloodKeepsMemoryBounded) {
+    WhmSimulator whm;
+    GatewayUnderTest gateway(whm);
+    long before = residentBytes();
+    RawClient flood(gateway.port());
+    flood.send("GET /version.txt HTTP/1.1\r\n");
+    std::string lines;
+    while (lines.size() < 64 * 1024)
+        lines += "A: b\r\n";
+    std::size_t sent = 0;
+    while (sent < 40u * 1024 * 1024 && flood.send(lines))
+        sent += lines.size();
+    EXPECT_LT(sent, 40u * 1024 * 1024) << "the gateway read a 40 MB header section";
+    EXPECT_LT(residentBytes() - before, 64l * 1024 * 1024);
+}
+
+TEST(GatewayConnections, PipelinedRequestsAreAnsweredInOrder) {
+    WhmSimulator whm;
+    GatewayUnderTest gateway(whm);
+    RawClient client(gateway.port());
+    client.send("GET /clients.php?user=root&host=localhost&accesshash=K HTTP/1.1\r\nHost: x\r\n\r\n"
+                "GET /missing.php HTTP/1.1\r\nHost: x\r\n\r\n"
+                "GET /version.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    std::string answers = client.readAll();
+    size_t list = answers.find("alice<BR>bob");
+    size_t missing = answers.find("HTTP/1.1 404");
+    size_t version = answers.rfind("\r\n\r\n1.7");
+    ASSERT_NE(list, std::string::npos) << answers;
+    ASSERT_NE(missing, std::string::npos) << answers;
+    ASSERT_NE(version, std::string::npos) << answers;
+    EXPECT_LT(list, missing);
+    EXPECT_LT(missing, version);
+}
+
+TEST(GatewayConnections, DrippingClientsDoNotHoldUpOthers) {
+    WhmSimulator whm;
+    GatewayService::Options options;
+    options.threads = 2;
+    GatewayUnderTest gateway(whm, options);
+    std::vector<std::unique_ptr<RawClient>> drips;
+    for (int i = 0; i < 64; ++i) {
+        drips.push_back(std::make_unique<RawClient>(gateway.port()));
+        drips.back()->send("GET /version.txt HTTP/1.1\r\n");
+    }
+    std::atomic<bool> done{false};
+    std::thread dripper([&] {
+        for (int round = 0; round < 20 && !done; ++round) {
+            for (auto& drip : drips)
+                drip->send("X: y\r\n");
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 3; ++i) {
+        auto start = Clock::now();
+        auto res = gateway.get("/clients.php",
+                               {{"user", "root"}, {"host", "localhost"}, {"accesshash", "K"}});
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_LT(Clock::now() - start, 1s);
+    }
+    done = true;
+    dripper.join();
+}
+
+TEST(GatewayConnections, ConnectionsBeyondTheCapAreRefusedAtOnce) {
+    WhmSimulator whm;
+    GatewayUnderTest gateway(whm, withLimits(5s, 5s, 3));
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(std::make_unique<RawClient>(gateway.port()));
+        held.back()->send("GET /version.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+        // Answered, and kept alive: the connection still counts.
+        std::this_thread::sleep_for(50ms);
+    }
+    auto start = Clock::now();
+    RawClient extra(gateway.port());
+    extra.send("GET /version.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    bool closed = false;
+    std::string answer = extra.readAll(&closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(answer.find("\r\n\r\n1.7"), std::string::npos) << answer;
+    EXPECT_LT(Clock::now() - start, 1s);
+
+    held.pop_back();
+    std::this_thread::sleep_for(100ms);
+    auto res = gateway.get("/version.txt");
+    ASSERT_TRUE(res) << "a freed place is served again";
+    EXPECT_EQ(res->body, "1.7");
+}
+
+TEST(GatewayConnections, HttpsWhenGivenACertificate) {
+    WhmSimulator whm;
+    SelfSignedCertificate certificate;
+    GatewayService::Options options;
+    options.tlsCertificateFile = certificate.certificateFile();
+    options.tlsKeyFile = certificate.keyFile();
+    GatewayUnderTest gateway(whm, options);
+    auto res =
+        gateway.get("/clients.php", {{"user", "root"}, {"host", "localhost"}, {"accesshash", "K"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "alice<BR>bob<BR>carol<BR>dave");
+    EXPECT_FALSE(httpGet(gateway.port(), "/version.txt", {}, 2s)) << "no plain HTTP beside it";
+
+    options.tlsKeyFile = certificate.folder() + "/missing.pem";
+    RequestLog log(std::cerr);
+    GatewayService broken(whm, log, options);
+    EXPECT_THROW(broken.bind("127.0.0.1", 0), std::runtime_error);
+}
+
+} // namespace
