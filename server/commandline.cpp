@@ -33,6 +33,17 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             line.showHelp = true;
         } else if (arg == "--demo") {
             line.demo = true;
+        } else if (arg == "--demo-accounts") {
+            if (!value(text))
+                break;
+            int count = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), count);
+            if (ec != std::errc() || end != text.data() + text.size() || count < 0 ||
+                count > 1'000'000) {
+                line.error = "--demo-accounts wants a count up to 1000000, not \"" + text + "\"";
+                break;
+            }
+            line.demoAccounts = count;
         } else if (arg == "--listen") {
             if (!value(text))
                 break;
@@ -65,14 +76,16 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
 }
 
 std::string CommandLine::usage() {
-    return "Usage: corvala-gateway [--listen HOST:PORT] [--demo] [--whm-port PORT] "
-           "[--whm-ca FILE]\n"
+    return "Usage: corvala-gateway [--listen HOST:PORT] [--demo [--demo-accounts N]] "
+           "[--whm-port PORT] [--whm-ca FILE]\n"
            "\n"
            "The gateway between the Corvala desktop program and a WHM server.\n"
            "\n"
            "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8717; port 0 picks\n"
            "                      a free one and prints it)\n"
            "  --demo              answer from a simulated WHM server held in memory\n"
+           "  --demo-accounts N   the demo starts with N generated accounts instead of its\n"
+           "                      samples\n"
            "  --whm-port PORT     WHM's HTTPS port (default 2087)\n"
            "  --whm-ca FILE       trust the CA or self-signed certificate in FILE (PEM) for\n"
            "                      WHM instead of the system's store\n";

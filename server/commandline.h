@@ -8,6 +8,7 @@ struct CommandLine {
     std::string listenHost = "127.0.0.1";
     int listenPort = 8717;
     bool demo = false;
+    int demoAccounts = -1; // -1: the demo's sample accounts; otherwise this many generated
     int whmPort = 2087;
     std::string whmCaFile;
     bool showHelp = false;

@@ -38,9 +38,12 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<WhmApi> whm;
-    if (line.demo)
-        whm = std::make_unique<WhmSimulator>();
-    else
+    if (line.demo) {
+        auto simulator = std::make_unique<WhmSimulator>(line.demoAccounts < 0);
+        if (line.demoAccounts > 0)
+            simulator->addGeneratedAccounts(line.demoAccounts);
+        whm = std::move(simulator);
+    } else
         whm = std::make_unique<HttpsWhmApi>(HttpsWhmApi::Options{line.whmPort, line.whmCaFile});
 
     RequestLog log(std::cerr);
