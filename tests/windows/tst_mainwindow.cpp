@@ -255,6 +255,10 @@ private slots:
         QTest::mouseClick(packages->viewport(), Qt::LeftButton, {}, NodeCentre(packages, 1));
         QCOMPARE(edit("plan")->text(), QStringLiteral("gold"));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
+
+        // Typing in a tree selects the first name that starts with the letters typed.
+        QTest::keyClicks(accounts, QStringLiteral("ca"));
+        QCOMPARE(accounts->currentIndex().data().toString(), QStringLiteral("carol"));
         QVERIFY(m_Server->targets().filter(QStringLiteral(".php")).isEmpty());
     }
 
