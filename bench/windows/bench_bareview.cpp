@@ -25,10 +25,12 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    const double appMs = BenchProcess::MsSinceProcessStart();
     QWebEngineView view;
     view.resize(541, 472);
     view.load(QUrl(page));
     view.show();
+    const double loadedMs = BenchProcess::MsSinceProcessStart();
     if (!QTest::qWaitForWindowExposed(&view, 30000)) {
         std::fprintf(stderr, "the view was not shown\n");
         return 1;
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
     const double shownMs = BenchProcess::MsSinceProcessStart();
     QTest::qWait(settleMs);
     const BenchProcess::Memory m = BenchProcess::TreeMemory();
-    std::printf("bare shown_ms=%.0f pss_kib=%lld rss_kib=%lld processes=%d\n", shownMs, m.pssKiB,
-                m.rssKiB, m.processes);
+    std::printf("bare shown_ms=%.0f pss_kib=%lld rss_kib=%lld processes=%d app_ms=%.0f "
+                "built_ms=%.0f\n",
+                shownMs, m.pssKiB, m.rssKiB, m.processes, appMs, loadedMs);
     return 0;
 }

@@ -3,9 +3,9 @@
 // key press go in through the window system's input queue, as a desktop delivers them; the
 // freeze is the time from the press to the key being handled, which the window can only do
 // once the refresh is over. A 1 ms timer measures the longest stretch in which no event
-// was handled at all, until the key is handled and the account list repainted. At 10,000 accounts it also times the window's own fetch, split and
-// fill of the account list against a plain GET of the same address, alternating, in the
-// same run. Prints figures; asserts nothing.
+// was handled at all, until the key is handled and the account list repainted. At 10,000 accounts
+// it also times the window's own fetch, split and fill of the account list against a plain GET of
+// the same address, alternating, in the same run. Prints figures; asserts nothing.
 //
 //     bench_refresh [--gateway PATH | --gateway-base URL] [--runs N] [--accounts N,N,...]
 //

@@ -3,6 +3,8 @@
 
 #include "windowtest.h"
 
+#include "browserprocesses.h"
+
 #include "form12.h"
 #include "form7.h"
 
@@ -77,8 +79,7 @@ private slots:
                               QStringLiteral("/paks.php?") + q}));
         QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView1")),
                  (QStringList{"alice", "bob", "carol"}));
-        QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView2")),
-                 (QStringList{"basic", "gold"}));
+        QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView2")), (QStringList{"basic", "gold"}));
 
         // The result pane shows a page of the gateway's site; two different partner pages
         // go to ad1 and ad3 once the window is up; ad2 is never sent anywhere.
@@ -182,8 +183,7 @@ private slots:
         QCOMPARE(Child<BrowserPane>(w->updateNotice(), "WebBrowser1")->lastAddress(),
                  base() + QStringLiteral("/dl.php"));
         // Start-up went on to its end.
-        QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView2")),
-                 (QStringList{"basic", "gold"}));
+        QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView2")), (QStringList{"basic", "gold"}));
     }
 
     void outdatedAndIncompleteInOrder() {
@@ -256,8 +256,7 @@ private slots:
         // A version answer with an error status is not a newer version.
         QVERIFY(!w->updateNotice());
         QCOMPARE(RowCount(Child<QTreeView>(w.get(), "TreeView1")), 0);
-        QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView2")),
-                 (QStringList{"basic", "gold"}));
+        QCOMPARE(TreeTexts(Child<QTreeView>(w.get(), "TreeView2")), (QStringList{"basic", "gold"}));
     }
 
     void closingTheDialogBringsBackTheHiddenWindow() {
@@ -306,6 +305,19 @@ private slots:
         QCOMPARE(notice->size(), QSize(465, 374));
         QCOMPARE(notice->minimumSize(), notice->maximumSize());
         QCOMPARE(notice->windowType(), Qt::Tool);
+    }
+
+    // The engine's flags the user set stay; a process model the user chose is not overruled.
+    void sharedRendererKeepsTheUsersEngineFlags() {
+        const QByteArray kept = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de");
+        BrowserProcesses::ShareOneRenderer();
+        QCOMPARE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"),
+                 QByteArray("--lang=de --renderer-process-limit=1"));
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--process-per-site");
+        BrowserProcesses::ShareOneRenderer();
+        QCOMPARE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), QByteArray("--process-per-site"));
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", kept);
     }
 
     // Last: once the program has been told to end, no event loop of this process runs.
