@@ -170,12 +170,12 @@ void Form4::SendAdvertisingPanes() {
 
 void Form4::client() {
     FillTree(m_Accounts, tr("Loading the account list"),
-             [this] { return FetchAccountList(*Inet2, connection()); });
+             [this] { return FetchAccountItems(*Inet2, connection()); });
 }
 
 void Form4::Paks() {
     FillTree(m_Packages, tr("Loading the package list"),
-             [this] { return FetchPackageList(*Inet2, connection()); });
+             [this] { return FetchPackageItems(*Inet2, connection()); });
 }
 
 void Form4::RefreshLists() {
@@ -187,7 +187,7 @@ void Form4::RefreshLists() {
 }
 
 void Form4::FillTree(NameListModel* names, const QString& doing,
-                     const std::function<QStringList()>& fetch) {
+                     const std::function<GatewayList()>& fetch) {
     // Emptied first: while the answer is awaited the window repaints without old names.
     names->setNames({});
     try {

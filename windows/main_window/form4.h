@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answers.h"
 #include "requests.h"
 
 #include <QMainWindow>
@@ -99,7 +100,7 @@ private:
 
     void ApplyTabOrder();
     void FillTree(NameListModel* names, const QString& doing,
-                  const std::function<QStringList()>& fetch);
+                  const std::function<GatewayList()>& fetch);
     void SendAdvertisingPanes();
     void Failed(const QString& doing, const QString& why);
     void OpenSitePage(const QString& address, const QString& what);

@@ -1,8 +1,8 @@
 #include "namelistmodel.h"
 
-void NameListModel::setNames(QStringList names) {
+void NameListModel::setNames(GatewayList names) {
     beginResetModel();
-    m_Names.swap(names);
+    std::swap(m_Names, names);
     endResetModel();
     // The old names are freed here, after the views have let go of them.
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "answers.h"
+
 #include <QAbstractListModel>
-#include <QStringList>
 
 // The names of one gateway list, one row each, in answer order, empty names kept. A
 // refresh replaces them all with one reset, so a long list costs no per-row items.
@@ -10,13 +11,12 @@ class NameListModel : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void setNames(QStringList names);
-    const QStringList& names() const { return m_Names; }
+    void setNames(GatewayList names);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    QStringList m_Names;
+    GatewayList m_Names;
 };
