@@ -1,3 +1,4 @@
+#include "browserprocesses.h"
 #include "form4.h"
 #include "settingsfile.h"
 
@@ -6,6 +7,7 @@
 int main(int argc, char** argv) {
     // The browser panes share one GL context; this must be set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    BrowserProcesses::ShareOneRenderer();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvala"));
     QApplication::setDesktopFileName(QStringLiteral("corvala"));

@@ -8,6 +8,21 @@ inline const QString kProgramVersion = QStringLiteral("1.7");
 // True when the version answer is exactly "1.7": nothing trimmed, case-sensitive.
 bool IsCurrentVersion(const QString& body);
 
-// Splits a list answer at every "<BR>" (exact, case-sensitive). An empty body gives no
-// item; every other piece is kept unchanged and in order, empty ones included.
+// A list answer split at every "<BR>" (exact, case-sensitive). An empty body gives no
+// item; every other piece is kept unchanged and in order, empty ones included. The body is
+// kept whole with where each item starts, so a long list costs no string per item.
+class GatewayList {
+public:
+    GatewayList() = default;
+    explicit GatewayList(QString body);
+
+    qsizetype size() const { return m_Starts.isEmpty() ? 0 : m_Starts.size() - 1; }
+    QString at(qsizetype i) const;
+
+private:
+    QString m_Body;
+    QList<qsizetype> m_Starts; // each item's start, then the end of the body plus a marker
+};
+
+// The same items as strings.
 QStringList SplitGatewayList(const QString& body);

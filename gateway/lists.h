@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answers.h"
 #include "requests.h"
 
 #include <QStringList>
@@ -10,3 +11,6 @@ class InternetTransfer;
 // Throws PlatformError when the fetch fails.
 QStringList FetchAccountList(InternetTransfer& transfer, const Connection& c);
 QStringList FetchPackageList(InternetTransfer& transfer, const Connection& c);
+// The same, the items left in the answer's text.
+GatewayList FetchAccountItems(InternetTransfer& transfer, const Connection& c);
+GatewayList FetchPackageItems(InternetTransfer& transfer, const Connection& c);

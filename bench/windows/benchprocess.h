@@ -27,49 +27,67 @@ inline double MsSinceProcessStart() {
     return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-inline qint64 StatusKiB(const QString& pid, const QByteArray& field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+// The highest resident memory this process has had so far (VmHWM), in KiB.
+inline qint64 PeakRssKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return 0;
 }
 
-inline qint64 RssKiB(const QString& pid) {
-    return StatusKiB(pid, "VmRSS:");
-}
-
-// The highest resident memory this process has had so far.
-inline qint64 PeakRssKiB() {
-    return StatusKiB(QString::number(getpid()), "VmHWM:");
-}
-
-// Resident memory of this process, and of this process with every descendant (the
-// browser engine's helper processes).
-inline qint64 OwnRssKiB() {
-    return RssKiB(QString::number(getpid()));
-}
-
-inline qint64 TreeRssKiB() {
-    QHash<QString, QString> parentOf;
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        parentOf.insert(pid, QString::fromLatin1(fields.value(1)));
+// A process and all its descendants (the browser engine's zygote, renderer, GPU and
+// utility processes), found through /proc/PID/task/*/children.
+inline QStringList ProcessTree(const QString& pid) {
+    QStringList tree{pid};
+    for (qsizetype i = 0; i < tree.size(); ++i) {
+        const QString taskDir = QStringLiteral("/proc/%1/task").arg(tree[i]);
+        for (const QString& task : QDir(taskDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(taskDir + QLatin1Char('/') + task + QStringLiteral("/children"));
+            if (!children.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray& child : children.readAll().simplified().split(' '))
+                if (!child.isEmpty() && !tree.contains(QString::fromLatin1(child)))
+                    tree << QString::fromLatin1(child);
+        }
     }
-    const QString self = QString::number(getpid());
-    qint64 total = 0;
-    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
-        QString p = it.key();
-        while (!p.isEmpty() && p != self && p != QLatin1String("0") && p != QLatin1String("1"))
-            p = parentOf.value(p);
-        if (p == self)
-            total += RssKiB(it.key());
+    return tree;
+}
+
+// Pss and Rss of one process, in KiB, from smaps_rollup.
+struct Memory {
+    qint64 pssKiB = 0;
+    qint64 rssKiB = 0;
+    int processes = 0;
+};
+
+inline Memory ProcessMemory(const QString& pid) {
+    Memory m;
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!rollup.open(QIODevice::ReadOnly))
+        return m;
+    for (const QByteArray& line : rollup.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.value(0) == "Pss:")
+            m.pssKiB = f.value(1).toLongLong();
+        else if (f.value(0) == "Rss:")
+            m.rssKiB = f.value(1).toLongLong();
+    }
+    m.processes = 1;
+    return m;
+}
+
+// PSS shares each shared page out among the processes that map it, so the sum over the
+// tree is what the program costs the machine; RSS summed counts shared pages repeatedly.
+inline Memory TreeMemory(const QString& pid = QString::number(getpid())) {
+    Memory total;
+    for (const QString& p : ProcessTree(pid)) {
+        const Memory m = ProcessMemory(p);
+        total.pssKiB += m.pssKiB;
+        total.rssKiB += m.rssKiB;
+        total.processes += m.processes;
     }
     return total;
 }

@@ -30,8 +30,8 @@ class TstMainWindow : public QObject {
     BrowserPane* result() const { return Child<BrowserPane>(w(), "WebBrowser1"); }
     QLineEdit* edit(const char* name) const { return Child<QLineEdit>(w(), name); }
     void click(const char* button) const { emit Child<xpcmdbutton>(w(), button)->Click(); }
-    static QPoint NodeCentre(QTreeWidget* tree, int row) {
-        return tree->visualItemRect(tree->topLevelItem(row)).center();
+    static QPoint NodeCentre(QTreeView* tree, int row) {
+        return tree->visualRect(tree->model()->index(row, 0)).center();
     }
 
 private slots:
@@ -261,12 +261,12 @@ private slots:
                  base() + QStringLiteral("/term.php?user=root&host=whm.example"
                                          "&accesshash=K1%0D%0AK2&usr=bob"));
         // The list still shows the account until it is refreshed.
-        QVERIFY(TreeTexts(Child<QTreeWidget>(w(), "TreeView1")).contains(QStringLiteral("bob")));
+        QVERIFY(TreeTexts(Child<QTreeView>(w(), "TreeView1")).contains(QStringLiteral("bob")));
     }
 
     void treeClicksReplaceTheField() {
-        auto* accounts = Child<QTreeWidget>(w(), "TreeView1");
-        auto* packages = Child<QTreeWidget>(w(), "TreeView2");
+        auto* accounts = Child<QTreeView>(w(), "TreeView1");
+        auto* packages = Child<QTreeView>(w(), "TreeView2");
         QTest::mouseClick(accounts->viewport(), Qt::LeftButton, {}, NodeCentre(accounts, 1));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
 
@@ -282,14 +282,18 @@ private slots:
         QTest::mouseClick(packages->viewport(), Qt::LeftButton, {}, NodeCentre(packages, 1));
         QCOMPARE(edit("plan")->text(), QStringLiteral("gold"));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
+
+        // Typing in a tree selects the first name that starts with the letters typed.
+        QTest::keyClicks(accounts, QStringLiteral("ca"));
+        QCOMPARE(accounts->currentIndex().data().toString(), QStringLiteral("carol"));
         QVERIFY(m_Server->targets().filter(QStringLiteral(".php")).isEmpty());
     }
 
     void treeClickWithNothingSelectedDoesNothing() {
         m_Server->setBody(QStringLiteral("/clients.php"), "");
         click("xpcmdbutton2");
-        auto* accounts = Child<QTreeWidget>(w(), "TreeView1");
-        QCOMPARE(accounts->topLevelItemCount(), 0);
+        auto* accounts = Child<QTreeView>(w(), "TreeView1");
+        QCOMPARE(RowCount(accounts), 0);
         QTest::mouseClick(accounts->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("Username Here"));
         QVERIFY(MessageBox::takeShown().isEmpty());
@@ -298,8 +302,8 @@ private slots:
 
     void refreshAllTwiceGivesTheSameTrees() {
         m_Server->setBody(QStringLiteral("/clients.php"), "a<BR><BR>b c<BR>");
-        auto* accounts = Child<QTreeWidget>(w(), "TreeView1");
-        auto* packages = Child<QTreeWidget>(w(), "TreeView2");
+        auto* accounts = Child<QTreeView>(w(), "TreeView1");
+        auto* packages = Child<QTreeView>(w(), "TreeView2");
         click("xpcmdbutton2");
         const QStringList first = TreeTexts(accounts);
         QCOMPARE(first, (QStringList{"a", "", "b c", ""}));
@@ -320,8 +324,8 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.contains(QStringLiteral("package list")));
         QVERIFY(shown[0].text.contains(base() + QStringLiteral("/paks.php")));
-        QCOMPARE(Child<QTreeWidget>(w(), "TreeView2")->topLevelItemCount(), 0);
-        QCOMPARE(Child<QTreeWidget>(w(), "TreeView1")->topLevelItemCount(), 3);
+        QCOMPARE(RowCount(Child<QTreeView>(w(), "TreeView2")), 0);
+        QCOMPARE(RowCount(Child<QTreeView>(w(), "TreeView1")), 3);
         QCOMPARE(ProgramEnd::takeEnds(), 0);
     }
 

@@ -14,7 +14,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <memory>
 
 namespace WindowTest {
@@ -41,14 +41,21 @@ inline void WriteSettings(const QString& path, const QString& user, const QStrin
     WriteIni(SettingsFile::kSection, SettingsFile::kKey, storedKey, path);
 }
 
-inline QStringList TreeTexts(const QTreeWidget* tree) {
+// The tree's rows as its model gives them to the view.
+inline QStringList TreeTexts(const QTreeView* tree) {
+    const QAbstractItemModel* model = tree->model();
     QStringList texts;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        texts << tree->topLevelItem(i)->text(0);
-        if (tree->topLevelItem(i)->childCount() != 0)
+    for (int i = 0; i < model->rowCount(); ++i) {
+        const QModelIndex row = model->index(i, 0);
+        texts << row.data().toString();
+        if (model->hasChildren(row))
             texts << QStringLiteral("<has children>");
     }
     return texts;
+}
+
+inline int RowCount(const QTreeView* tree) {
+    return tree->model()->rowCount();
 }
 
 inline QStringList ShownTexts(const QList<MessageBox::Shown>& shown) {

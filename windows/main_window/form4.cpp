@@ -9,6 +9,7 @@
 #include "keytext.h"
 #include "lists.h"
 #include "messagebox.h"
+#include "namelistmodel.h"
 #include "platformerror.h"
 #include "programend.h"
 #include "settingsfile.h"
@@ -17,7 +18,8 @@
 
 #include <QCloseEvent>
 #include <QMouseEvent>
-#include <QTreeWidget>
+#include <QTimer>
+#include <QTreeView>
 #include <optional>
 #include <utility>
 
@@ -69,6 +71,12 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     connect(ui->xphelp1, &xphelp::Click, this, &Form4::xphelp1_Click);
     connect(ui->xphelp2, &xphelp::Click, this, &Form4::xphelp2_Click);
 
+    // The lists live in models: a refresh is one reset, whatever the number of names.
+    m_Accounts = new NameListModel(this);
+    m_Packages = new NameListModel(this);
+    ui->TreeView1->setModel(m_Accounts);
+    ui->TreeView2->setModel(m_Packages);
+
     // A click anywhere in a tree, beside the nodes too, copies the selected node.
     ui->TreeView1->viewport()->installEventFilter(this);
     ui->TreeView2->viewport()->installEventFilter(this);
@@ -77,6 +85,7 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     // end of the focus chain, so the order is laid again whenever the pane gains a child.
     ui->WebBrowser1->installEventFilter(this);
     connect(ui->WebBrowser1, &BrowserPane::LoadFailed, this, &Form4::WebBrowser1_LoadFailed);
+    ui->centralwidget->installEventFilter(this);
     ui->plan->setFocus();
 }
 
@@ -94,6 +103,7 @@ void Form4::Start() {
         show();
         ui->plan->setFocus();
     }
+    QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes);
 }
 
 void Form4::Form_Load() {
@@ -135,8 +145,9 @@ void Form4::Form_Load() {
         ShowSettings();
     }
 
-    ui->ad1->Navigate(Requests::PartnerA(dom));
-    ui->ad3->Navigate(Requests::PartnerB(dom));
+    // Each pane that loads costs the browser engine's start-up work on this thread; the
+    // user sees the window first (Start and the first paint send them).
+    m_AdvertisingPending = true;
 
     {
         // The user is being asked for the settings: lists that an incomplete login cannot
@@ -152,14 +163,30 @@ void Form4::Form_Load() {
                    failures.list());
 }
 
+void Form4::SendAdvertisingPanes() {
+    if (!m_AdvertisingPending)
+        return;
+    // A window that is shown waits for its first paint; once only, so a window the
+    // desktop never draws (minimized) still gets its panes sent.
+    if (isVisible() && !m_Painted && !m_WaitedForPaint) {
+        m_WaitedForPaint = true;
+        QTimer::singleShot(500, this, &Form4::SendAdvertisingPanes);
+        return;
+    }
+    m_AdvertisingPending = false;
+    const QString dom = ui->dom->text();
+    ui->ad1->Navigate(Requests::PartnerA(dom));
+    ui->ad3->Navigate(Requests::PartnerB(dom));
+}
+
 void Form4::client() {
-    FillTree(ui->TreeView1, tr("Loading the account list"),
-             [this] { return FetchAccountList(*Inet2, connection()); });
+    FillTree(m_Accounts, tr("Loading the account list"),
+             [this] { return FetchAccountItems(*Inet2, connection()); });
 }
 
 void Form4::Paks() {
-    FillTree(ui->TreeView2, tr("Loading the package list"),
-             [this] { return FetchPackageList(*Inet2, connection()); });
+    FillTree(m_Packages, tr("Loading the package list"),
+             [this] { return FetchPackageItems(*Inet2, connection()); });
 }
 
 void Form4::RefreshLists() {
@@ -170,21 +197,15 @@ void Form4::RefreshLists() {
                    failures.list());
 }
 
-void Form4::FillTree(QTreeWidget* tree, const QString& doing,
-                     const std::function<QStringList()>& fetch) {
-    tree->clear();
-    QStringList items;
+void Form4::FillTree(NameListModel* names, const QString& doing,
+                     const std::function<GatewayList()>& fetch) {
+    // Emptied first: while the answer is awaited the window repaints without old names.
+    names->setNames({});
     try {
-        items = fetch();
+        names->setNames(fetch());
     } catch (const PlatformError& e) {
         Failed(doing, e.description());
-        return;
     }
-    QList<QTreeWidgetItem*> nodes;
-    nodes.reserve(items.size());
-    for (const QString& item : items)
-        nodes.append(new QTreeWidgetItem(QStringList{item}));
-    tree->addTopLevelItems(nodes);
 }
 
 void Form4::Failed(const QString& doing, const QString& why) {
@@ -290,6 +311,11 @@ void Form4::ApplyTabOrder() {
 }
 
 bool Form4::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->centralwidget && event->type() == QEvent::Paint && !m_Painted) {
+        m_Painted = true;
+        if (m_AdvertisingPending) // after this paint has reached the screen
+            QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes);
+    }
     if (watched == ui->WebBrowser1 && event->type() == QEvent::ChildPolished)
         ApplyTabOrder();
     if (event->type() == QEvent::MouseButtonRelease &&
@@ -335,20 +361,20 @@ void Form4::OpenSitePage(const QString& address, const QString& what) {
 
 namespace {
 // The tree's selected node, or none: a click with nothing selected does nothing.
-QTreeWidgetItem* SelectedNode(QTreeWidget* tree) {
-    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
-    return selected.isEmpty() ? nullptr : selected.first();
+QModelIndex SelectedNode(const QTreeView* tree) {
+    const QModelIndexList selected = tree->selectionModel()->selectedRows();
+    return selected.isEmpty() ? QModelIndex() : selected.first();
 }
 } // namespace
 
 void Form4::TreeView1_Click() {
-    if (QTreeWidgetItem* node = SelectedNode(ui->TreeView1))
-        ui->ausr->setText(node->text(0));
+    if (const QModelIndex node = SelectedNode(ui->TreeView1); node.isValid())
+        ui->ausr->setText(node.data().toString());
 }
 
 void Form4::TreeView2_Click() {
-    if (QTreeWidgetItem* node = SelectedNode(ui->TreeView2))
-        ui->plan->setText(node->text(0));
+    if (const QModelIndex node = SelectedNode(ui->TreeView2); node.isValid())
+        ui->plan->setText(node.data().toString());
 }
 
 void Form4::ShowCommandPage(const QString& command, const QString& address) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answers.h"
 #include "requests.h"
 
 #include <QMainWindow>
@@ -15,7 +16,7 @@ class Form7;
 class Form9;
 class Form12;
 class InternetTransfer;
-class QTreeWidget;
+class NameListModel;
 
 // The main window, and the program's start-up.
 //
@@ -32,8 +33,8 @@ class QTreeWidget;
 // Controls keep their designer names as objectNames: the text boxes "domain", "user",
 // "pass", "plan", "ausr"; the hidden fields "dom", "usr", "hst" (QLineEdit) and "key"
 // (QPlainTextEdit, read it through connection() to get CR LF breaks); the trees
-// "TreeView1" (accounts) and "TreeView2" (packages), one top-level QTreeWidgetItem per
-// item; the buttons "xpcmdbutton1".."xpcmdbutton5" and help icons "xphelp1", "xphelp2";
+// "TreeView1" (accounts) and "TreeView2" (packages), QTreeViews whose model holds one row
+// per item; the buttons "xpcmdbutton1".."xpcmdbutton5" and help icons "xphelp1", "xphelp2";
 // the panes "WebBrowser1", "ad1", "ad2", "ad3" (BrowserPane); the transfers "Inet1",
 // "Inet2"; the menu actions "Exit", "settin", "dem", "get", "space", "about".
 //
@@ -45,10 +46,12 @@ public:
     Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* parent = nullptr);
     ~Form4() override;
 
-    // Form_Load, then shows the window unless start-up hid it.
+    // Form_Load, then shows the window unless start-up hid it; the advertising panes
+    // follow once it is up.
     void Start();
     // The start-up: base address, tips page, version check, settings, completeness check,
-    // advertising panes, both lists. Always runs to its end.
+    // both lists. Always runs to its end. The advertising panes are left for Start, or
+    // the window's first paint, so they never hold back its showing.
     void Form_Load();
 
     // Empty TreeView1 / TreeView2 and fill it from the gateway's account / package list.
@@ -101,8 +104,9 @@ private:
     void SettingsDialogClosed();
 
     void ApplyTabOrder();
-    void FillTree(QTreeWidget* tree, const QString& doing,
-                  const std::function<QStringList()>& fetch);
+    void FillTree(NameListModel* names, const QString& doing,
+                  const std::function<GatewayList()>& fetch);
+    void SendAdvertisingPanes();
     void Failed(const QString& doing, const QString& why);
     void OpenSitePage(const QString& address, const QString& what);
     void ReportFailures(const QString& during, const QStringList& failures);
@@ -110,6 +114,8 @@ private:
     std::unique_ptr<Ui::Form4> ui;
     InternetTransfer* Inet1;
     InternetTransfer* Inet2;
+    NameListModel* m_Accounts;
+    NameListModel* m_Packages;
     QString m_GatewayBase;
     QString m_SettingsPath;
     QPointer<Form7> m_Form7;
@@ -118,4 +124,7 @@ private:
     QStringList* m_Failures = nullptr; // collects failures while one action runs
     bool m_HiddenByStartUp = false;
     QString m_Command; // the command whose page the result pane is loading
+    bool m_AdvertisingPending = false;
+    bool m_Painted = false; // the window has drawn itself once
+    bool m_WaitedForPaint = false;
 };

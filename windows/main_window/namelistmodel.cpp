@@ -1,0 +1,26 @@
+#include "namelistmodel.h"
+
+void NameListModel::setNames(GatewayList names) {
+    beginResetModel();
+    std::swap(m_Names, names);
+    endResetModel();
+    // The old names are freed here, after the views have let go of them.
+}
+
+int NameListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_Names.size());
+}
+
+QVariant NameListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return m_Names.at(index.row());
+    return {};
+}
+
+Qt::ItemFlags NameListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "answers.h"
+
+#include <QAbstractListModel>
+
+// The names of one gateway list, one row each, in answer order, empty names kept. A
+// refresh replaces them all with one reset, so a long list costs no per-row items.
+class NameListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setNames(GatewayList names);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    GatewayList m_Names;
+};
