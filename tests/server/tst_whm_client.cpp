@@ -83,7 +83,7 @@ TEST(WhmAnswers, OlderErrorShapeAndStatus) {
 
 TEST(WhmHostPolicy, Spellings) {
     for (const char* host :
-         {"whm.example.com", "WHM-1.Example.com", "localhost", "192.0.2.10", "0.0.0.0", "a.b1"})
+         {"whm.corvala.invalid", "WHM-1.Corvala.invalid", "localhost", "192.0.2.10", "0.0.0.0", "a.b1"})
         EXPECT_TRUE(WhmHostPolicy::isCanonicalHost(host)) << host;
     for (const char* host : {"127.1",
                              "2130706433",
@@ -117,24 +117,24 @@ TEST(WhmHostPolicy, LocalHostsOnlyWhenNamed) {
     for (const char* host : {"localhost", "LocalHost", "db.localhost", "127.0.0.1", "127.9.9.9",
                              "169.254.169.254", "0.0.0.0", "2130706433"})
         EXPECT_FALSE(open.refusalOfName(host).empty()) << host;
-    EXPECT_TRUE(open.refusalOfName("whm.example.com").empty());
-    EXPECT_TRUE(open.refusalOfName("10.1.2.3").empty());
+    EXPECT_TRUE(open.refusalOfName("whm.corvala.invalid").empty());
+    EXPECT_TRUE(open.refusalOfName("192.0.2.3").empty());
     // A name that resolves to this machine is refused at its address.
     for (const char* address : {"127.0.0.1", "::1", "fe80::1", "::ffff:127.0.0.1", "169.254.1.1"})
         EXPECT_FALSE(
-            open.refusalOfAddress("whm.example.com", boost::asio::ip::make_address(address))
+            open.refusalOfAddress("whm.corvala.invalid", boost::asio::ip::make_address(address))
                 .empty())
             << address;
-    EXPECT_TRUE(open.refusalOfAddress("whm.example.com", boost::asio::ip::make_address("192.0.2.1"))
+    EXPECT_TRUE(open.refusalOfAddress("whm.corvala.invalid", boost::asio::ip::make_address("192.0.2.1"))
                     .empty());
 
-    WhmHostPolicy listed({"127.0.0.1", "WHM.example.com"});
+    WhmHostPolicy listed({"127.0.0.1", "WHM.corvala.invalid"});
     EXPECT_TRUE(listed.refusalOfName("127.0.0.1").empty());
-    EXPECT_TRUE(listed.refusalOfName("whm.example.com").empty());
+    EXPECT_TRUE(listed.refusalOfName("whm.corvala.invalid").empty());
     EXPECT_TRUE(
-        listed.refusalOfAddress("whm.example.com", boost::asio::ip::make_address("127.0.0.1"))
+        listed.refusalOfAddress("whm.corvala.invalid", boost::asio::ip::make_address("127.0.0.1"))
             .empty());
-    EXPECT_FALSE(listed.refusalOfName("other.example.com").empty());
+    EXPECT_FALSE(listed.refusalOfName("other.corvala.invalid").empty());
     EXPECT_FALSE(listed.refusalOfName("localhost").empty());
     EXPECT_FALSE(WhmHostPolicy({"127.1"}).refusalOfName("127.1").empty());
 }
@@ -314,7 +314,7 @@ TEST(HttpsWhmClient, SilentWhmHoldsNoThread) {
 TEST(HttpsWhmClient, HostPolicyAndCertificateChecks) {
     FakeWhm whm;
     {
-        Client client(whm, allowing("whm.example.com"));
+        Client client(whm, allowing("whm.corvala.invalid"));
         EXPECT_TRUE(has(client.call(listRequest()).reason, "--whm-host"));
     }
     for (const char* host : {"localhost", "127.1", "2130706433"}) {
