@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         TestHttpServer server;
         server.setBody("/clients.php", namesBody(10'000));
         InternetTransfer transfer;
-        const Connection c{server.baseAddress(), "root", "whm.example.com", "AB\r\nCD"};
+        const Connection c{server.baseAddress(), "root", "127.0.0.1", "AB\r\nCD"};
         const QString address = Requests::AccountList(c);
         transfer.OpenURL(address); // warm up the connection
         std::vector<double> plain;

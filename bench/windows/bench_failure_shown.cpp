@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir dir;
     const QString settings = dir.filePath(QStringLiteral("settings.whm"));
-    SettingsFile::Save(QStringLiteral("root"), QStringLiteral("whm.example"),
+    SettingsFile::Save(QStringLiteral("root"), QStringLiteral("127.0.0.1"),
                        QStringLiteral("ABC*DEF"), settings);
 
     QElapsedTimer clock;

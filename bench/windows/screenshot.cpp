@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString settings = dir.filePath(QStringLiteral("settings.whm"));
     WriteIni(SettingsFile::kSection, SettingsFile::kUser, QStringLiteral("root"), settings);
-    WriteIni(SettingsFile::kSection, SettingsFile::kHost, QStringLiteral("whm.example"), settings);
+    WriteIni(SettingsFile::kSection, SettingsFile::kHost, QStringLiteral("127.0.0.1"), settings);
     WriteIni(SettingsFile::kSection, SettingsFile::kKey, QStringLiteral("ABC"), settings);
 
     Form4 w(gateway.baseAddress(), settings);
