@@ -215,15 +215,18 @@ WhmRequest listRequest(std::string user = "root", std::chrono::milliseconds time
 TEST(HttpsWhmClient, KeepsOneConnectionPerHostAndSendsEachLogin) {
     FakeWhm whm;
     Client client(whm);
+    // A finished call's deadline passing later must not close the kept connection.
+    EXPECT_TRUE(client.call(listRequest("root", 300ms)).ok);
+    client.context.run_for(400ms);
     for (const char* user : {"root", "reseller", "root"})
         EXPECT_TRUE(client.call(listRequest(user)).ok);
     EXPECT_EQ(whm.connections(), 1);
     EXPECT_EQ(client.api->connectionsOpened(), 1u);
     auto seen = whm.seen();
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[1].authorization, "whm reseller:KEY");
-    EXPECT_EQ(seen[2].path, "/json-api/listaccts");
-    EXPECT_EQ(seen[2].params.find("search")->second, "a+b &c");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[2].authorization, "whm reseller:KEY");
+    EXPECT_EQ(seen[3].path, "/json-api/listaccts");
+    EXPECT_EQ(seen[3].params.find("search")->second, "a+b &c");
 
     // An answer that is not clean (here an error status still has a body) still leaves
     // the connection usable; a failed call does not.
