@@ -81,6 +81,9 @@ WhmOutcome outcomeOf(int status, Verdict v) {
     return {v.resultIsOne, std::move(v.reason), {}};
 }
 
+// Why a list answer is not one; the same words whichever way the answer was read.
+constexpr const char* noDataObject = "WHM's answer has no data object";
+
 std::string notAList(std::string_view arrayKey) {
     return "WHM's data." + std::string(arrayKey) + " is not a list";
 }
@@ -125,7 +128,7 @@ public:
     // Why the data is not a list of names, or empty when it is.
     std::string shapeError() const {
         if (m_data != Data::Object)
-            return "WHM's answer has no data object";
+            return noDataObject;
         if (m_list == List::Missing) // WHM leaves the list out when there is nothing in it
             return {};
         if (m_list == List::NotArray)
@@ -168,7 +171,7 @@ public:
             role = Role::Entry;
             break;
         default:
-            notScalarSlot(slot);
+            wrongKind(slot);
         }
         m_open.push_back(role);
         return true;
@@ -195,7 +198,7 @@ public:
             m_open.push_back(Role::List);
         } else {
             m_open.push_back(Role::Other);
-            notScalarSlot(slot);
+            wrongKind(slot);
         }
         return true;
     }
@@ -338,7 +341,7 @@ private:
             m_entryHasName = true;
             break;
         default:
-            notScalarSlot(slot);
+            wrongKind(slot);
         }
         return slot;
     }
@@ -369,14 +372,14 @@ private:
             m_hasResult = true;
             m_resultIsOne = isOne;
         } else {
-            notScalarSlot(slot);
+            wrongKind(slot);
         }
         return true;
     }
 
     // A value of the wrong kind took slot: what the slot wanted is missing, as if its key
     // were not there (a result of the wrong kind is there, and is not 1).
-    void notScalarSlot(Slot slot) {
+    void wrongKind(Slot slot) {
         switch (slot) {
         case Slot::Root:
             m_rootIsObject = false;
@@ -526,7 +529,7 @@ WhmNames namesIn(const json::value& data, std::string_view arrayKey, std::string
     WhmNames result;
     const json::object* object = data.if_object();
     if (!object) {
-        result.error = "WHM's answer has no data object";
+        result.error = noDataObject;
         return result;
     }
     const json::value* list = object->if_contains(arrayKey);
@@ -536,15 +539,14 @@ WhmNames namesIn(const json::value& data, std::string_view arrayKey, std::string
     }
     const json::array* entries = list->if_array();
     if (!entries) {
-        result.error = "WHM's data." + std::string(arrayKey) + " is not a list";
+        result.error = notAList(arrayKey);
         return result;
     }
     result.names.reserve(entries->size());
     for (const json::value& entry : *entries) {
         const json::value* name = member(entry, nameKey);
         if (!name || !name->is_string()) {
-            result.error = "WHM's data." + std::string(arrayKey) + " holds an entry without a " +
-                           std::string(nameKey) + " text";
+            result.error = entryWithoutName(arrayKey, nameKey);
             result.names.clear();
             return result;
         }
