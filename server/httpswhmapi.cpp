@@ -2,6 +2,7 @@
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl/stream.hpp>
@@ -10,7 +11,6 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <tuple>
 
@@ -35,10 +36,41 @@ namespace http = beast::http;
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
-struct HttpsWhmApi::Connection {
+// A TLS connection straight on its socket. Its one timer holds the whole call's deadline:
+// a timer per read (as a stream with per-operation time limits keeps) would be armed and
+// disarmed for every TLS record of a list.
+struct HttpsWhmApi::Connection : std::enable_shared_from_this<Connection> {
     Connection(const asio::any_io_executor& executor, asio::ssl::context& tls)
-        : stream(executor, tls) {}
-    asio::ssl::stream<beast::tcp_stream> stream;
+        : stream(executor, tls), timer(executor) {}
+
+    // From now until disarm(), reaching deadline closes the socket, so whatever step of
+    // the call is waiting fails at once. Called on the connection's strand, as the timer's
+    // handler runs there too.
+    void arm(Clock::time_point deadline) {
+        timedOut = false;
+        armed = ++call;
+        timer.expires_at(deadline);
+        timer.async_wait([weak = weak_from_this(), call = call](beast::error_code ec) {
+            std::shared_ptr<Connection> self = weak.lock();
+            // Not this call's deadline any more: the connection may be back in the pool.
+            if (ec || !self || self->armed != call)
+                return;
+            self->timedOut = true;
+            beast::error_code ignored;
+            self->stream.next_layer().close(ignored);
+        });
+    }
+    void disarm() {
+        armed = 0;
+        timer.cancel();
+    }
+
+    asio::ssl::stream<tcp::socket> stream;
+    asio::steady_timer timer;
+    std::uint64_t call = 0;
+    std::uint64_t armed = 0; // the call whose deadline the timer holds, or 0
+    bool timedOut = false;
+    beast::flat_buffer buffer; // kept between calls: no regrowing it for every answer
     Clock::time_point idleSince;
 };
 
@@ -50,12 +82,12 @@ struct HttpsWhmApi::Pool {
 
     explicit Pool(const asio::any_io_executor& executor) : sweeper(executor) {}
 
-    std::unique_ptr<Connection> take(const Key& key) {
+    std::shared_ptr<Connection> take(const Key& key) {
         std::lock_guard lock(mutex);
         auto it = idle.find(key);
         if (it == idle.end() || it->second.empty())
             return nullptr;
-        std::unique_ptr<Connection> connection = std::move(it->second.back());
+        std::shared_ptr<Connection> connection = std::move(it->second.back());
         it->second.pop_back();
         return connection;
     }
@@ -70,7 +102,7 @@ struct HttpsWhmApi::Pool {
     }
 
     static void put(const std::shared_ptr<Pool>& pool, const Key& key,
-                    std::unique_ptr<Connection> connection, Clock::duration limit) {
+                    std::shared_ptr<Connection> connection, Clock::duration limit) {
         std::lock_guard lock(pool->mutex);
         connection->idleSince = Clock::now();
         auto& list = pool->idle[key];
@@ -99,7 +131,7 @@ struct HttpsWhmApi::Pool {
     }
 
     std::mutex mutex;
-    std::map<Key, std::vector<std::unique_ptr<Connection>>> idle;
+    std::map<Key, std::vector<std::shared_ptr<Connection>>> idle;
     asio::steady_timer sweeper;
     bool sweeping = false;
     std::uint64_t opened = 0;
@@ -120,6 +152,15 @@ std::string encoded(std::string_view text) {
 std::string seconds(Clock::duration d) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
     return ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(double(ms) / 1000.0);
+}
+
+// A strand for one connection. On an io_context's own executor rather than on the
+// type-erased one: every operation asks its strand for work tracking, and through two
+// layers of type erasure that costs more than reading a TLS record.
+asio::any_io_executor strandOf(const asio::any_io_executor& executor) {
+    if (const auto* plain = executor.target<asio::io_context::executor_type>())
+        return asio::make_strand(*plain);
+    return asio::make_strand(executor);
 }
 
 // Looks the host up within the deadline. A look-up cannot be stopped once begun, so it
@@ -207,8 +248,7 @@ std::string HttpsWhmApi::pathFor(const WhmRequest& request) {
 asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::string& host,
                                            Clock::time_point deadline) {
     const std::string where = host + ":" + std::to_string(m_options.port);
-    beast::tcp_stream& tcpStream = beast::get_lowest_layer(connection.stream);
-    tcpStream.expires_at(deadline);
+    tcp::socket& socket = connection.stream.next_layer();
     auto onError = [](beast::error_code& ec) {
         return asio::redirect_error(asio::use_awaitable, ec);
     };
@@ -223,7 +263,7 @@ asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::st
         endpoints =
             co_await resolveWithin(m_executor, host, std::to_string(m_options.port), deadline);
     }
-    if (Clock::now() >= deadline)
+    if (Clock::now() >= deadline || connection.timedOut)
         throw WhmError("No connection to WHM at " + where + " in the time allowed");
     // Every address it leads to is checked, so a name cannot smuggle in a local one.
     for (const tcp::endpoint& endpoint : endpoints)
@@ -231,12 +271,20 @@ asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::st
             !refusal.empty())
             throw WhmError(refusal);
 
-    co_await tcpStream.async_connect(endpoints, onError(ec));
-    if (ec == beast::error::timeout)
+    // Each address in turn, until one answers or the deadline (which closes the socket).
+    ec = asio::error::host_not_found;
+    for (const tcp::endpoint& endpoint : endpoints) {
+        beast::error_code ignored;
+        socket.close(ignored);
+        co_await socket.async_connect(endpoint, onError(ec));
+        if (!ec || connection.timedOut)
+            break;
+    }
+    if (connection.timedOut)
         throw WhmError("No connection to WHM at " + where + " in the time allowed");
     if (ec)
         throw WhmError("Could not connect to WHM at " + where + " (" + ec.message() + ")");
-    tcpStream.socket().set_option(tcp::no_delay(true), ec);
+    socket.set_option(tcp::no_delay(true), ec);
 
     // The certificate must hold the name or address asked for; names also go out as SNI.
     SSL* ssl = connection.stream.native_handle();
@@ -251,7 +299,7 @@ asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::st
         if (verify != X509_V_OK)
             throw WhmError("The certificate of WHM at " + where + " is not trusted (" +
                            X509_verify_cert_error_string(verify) + ")");
-        if (ec == beast::error::timeout)
+        if (connection.timedOut)
             throw WhmError("No secure connection to WHM at " + where + " in the time allowed");
         throw WhmError("No secure connection to WHM at " + where + " (" + ec.message() + ")");
     }
@@ -280,10 +328,10 @@ asio::awaitable<WhmResponse> HttpsWhmApi::send(const WhmRequest& request) {
 
     const Pool::Key key{lower(request.host), m_options.port, m_options.caFile};
     for (bool firstAttempt = true;; firstAttempt = false) {
-        std::unique_ptr<Connection> connection = firstAttempt ? m_pool->take(key) : nullptr;
+        std::shared_ptr<Connection> connection = firstAttempt ? m_pool->take(key) : nullptr;
         const bool reused = connection != nullptr;
         if (!connection)
-            connection = std::make_unique<Connection>(asio::make_strand(m_executor), m_tls);
+            connection = std::make_shared<Connection>(strandOf(m_executor), m_tls);
         // Each connection's I/O and its deadline timer run on its own strand, whatever
         // executor the caller runs on.
         Exchange result = co_await asio::co_spawn(
@@ -301,13 +349,18 @@ asio::awaitable<HttpsWhmApi::Exchange>
 HttpsWhmApi::exchange(Connection& connection, bool reused, const WhmRequest& request,
                       const http::request<http::empty_body>& message, Clock::time_point deadline) {
     const std::string where = request.host + ":" + std::to_string(m_options.port);
+    // One deadline for the whole call, from connecting to the answer's last byte.
+    connection.arm(deadline);
+    struct Disarm {
+        Connection& c;
+        ~Disarm() { c.disarm(); }
+    } disarm{connection};
     if (!reused)
         co_await connect(connection, request.host, deadline);
-    // One deadline for the whole call: each step only gets what is left of it.
-    beast::get_lowest_layer(connection.stream).expires_at(deadline);
 
     beast::error_code ec;
-    beast::flat_buffer buffer;
+    beast::flat_buffer& buffer = connection.buffer;
+    buffer.clear();
     http::response_parser<http::string_body> parser;
     parser.body_limit(m_options.maxAnswerBytes);
     parser.header_limit(64 * 1024);
@@ -316,6 +369,8 @@ HttpsWhmApi::exchange(Connection& connection, bool reused, const WhmRequest& req
     if (!ec)
         co_await http::async_read(connection.stream, buffer, parser,
                                   asio::redirect_error(asio::use_awaitable, ec));
+    if (connection.timedOut)
+        ec = beast::error::timeout;
     if (ec) {
         // A kept-alive connection WHM closed meanwhile: try once more on a new one, but
         // only if nothing of the answer came (else the request may have been acted on
@@ -333,6 +388,9 @@ HttpsWhmApi::exchange(Connection& connection, bool reused, const WhmRequest& req
     http::response<http::string_body>& response = parser.get();
     // Only a complete answer with nothing after it leaves the connection fit to reuse.
     const bool reusable = response.keep_alive() && parser.is_done() && buffer.size() == 0;
+    // A list's worth of buffer is kept; an outsized one goes with its answer.
+    if (buffer.capacity() > 256 * 1024)
+        buffer = beast::flat_buffer();
     co_return Exchange{
         false, reusable,
         WhmResponse{static_cast<int>(response.result_int()), std::move(response.body())}};

@@ -36,6 +36,22 @@ struct WhmOutcome {
     boost::json::value data;
 };
 
+// A list call's outcome: the names, in WHM's order, kept one after another in one block.
+// When not ok, reason says why (WHM's refusal or an answer of the wrong shape) and there
+// are no names.
+struct WhmList {
+    bool ok = false;
+    std::string reason;
+    std::string text;
+    std::vector<std::size_t> ends; // where each name ends in text
+
+    std::size_t size() const { return ends.size(); }
+    std::string_view name(std::size_t i) const {
+        std::size_t begin = i == 0 ? 0 : ends[i - 1];
+        return std::string_view(text).substr(begin, ends[i] - begin);
+    }
+};
+
 // No usable answer from WHM at all: no connection, a host that may not be reached, a
 // certificate that is not trusted, the time limit, an answer over the size cap.
 class WhmError : public std::runtime_error {
@@ -60,6 +76,14 @@ public:
     // Reads a WHM API 1 answer: HTTP status, JSON (nesting limited, never a crash),
     // metadata.result and metadata.reason.
     static WhmOutcome readResponse(const WhmResponse& response);
+
+    // A list call: sends the request and reads the names data[arrayKey][i][nameKey] from
+    // the answer in one pass, without building its JSON document. Never throws. The
+    // verdict is the one readResponse and namesIn give together.
+    boost::asio::awaitable<WhmList> callList(const WhmRequest& request, std::string_view arrayKey,
+                                             std::string_view nameKey);
+    static WhmList readList(const WhmResponse& response, std::string_view arrayKey,
+                            std::string_view nameKey);
 };
 
 // The names in a list answer's data: data[arrayKey][i][nameKey], in WHM's order. A data

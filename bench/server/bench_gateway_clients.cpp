@@ -23,6 +23,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -30,6 +31,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -64,7 +66,10 @@ double median(std::vector<double> values) {
 class GatewayProcess {
 public:
     explicit GatewayProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), {CORVALA_GATEWAY_EXE, "--listen", "127.0.0.1:0"});
+        // CORVALA_GATEWAY names another build of the gateway, to compare two side by side.
+        const char* exe = std::getenv("CORVALA_GATEWAY");
+        args.insert(args.begin(),
+                    {exe && *exe ? exe : CORVALA_GATEWAY_EXE, "--listen", "127.0.0.1:0"});
         int out[2];
         if (pipe(out) != 0)
             throw std::runtime_error("pipe");
@@ -218,8 +223,10 @@ Load load(int port, const std::string& target, int clients, bool keepAlive, doub
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    // "quick" runs only the last part, for a profiler attached to its gateway.
+    const bool quickOnly = argc > 1 && std::string_view(argv[1]) == "quick";
     std::printf("corvala-gateway figures (loopback; timings are noisy when other work "
                 "shares the machine)\n\n");
 
@@ -234,7 +241,7 @@ int main() {
 
     // 1. /clients.php through the gateway against the same listaccts straight to WHM, each
     // on its own kept-alive connection, the two taking turns.
-    {
+    if (!quickOnly) {
         Client viaGateway(gateway.port());
         Client direct(whm.port(), ca);
         viaGateway.get(clients);
@@ -286,7 +293,7 @@ int main() {
     }
 
     // 3. A small list from the demo: kept-alive clients against a new connection per request.
-    {
+    if (!quickOnly) {
         GatewayProcess demo({"--demo"});
         std::printf("small list (4 accounts, demo), requests/s and p50:\n");
         for (int n : {4, 16}) {

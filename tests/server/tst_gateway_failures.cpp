@@ -70,7 +70,7 @@ TEST(GatewayFailures, WhmRefusalGivesItsReason) {
     FakeWhm whm;
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(whm.port(), whm.certificate().certificateFile()));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
 
     whm.answer(200, R"({"metadata":{"result":0,"reason":"Permission denied for this reseller"}})");
     expectFailure(askBoth(gateway), "Permission denied for this reseller");
@@ -87,7 +87,7 @@ TEST(GatewayFailures, RefusedLoginAndBrokenAnswers) {
     FakeWhm whm;
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(whm.port(), whm.certificate().certificateFile()));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
 
     whm.answer(403, R"({"cpanelresult":{"error":"Access denied","data":{"result":"0"}}})");
     expectFailure(askBoth(gateway), "WHM refused the login (HTTP 403)");
@@ -120,7 +120,7 @@ TEST(GatewayFailures, RefusedLoginAndBrokenAnswers) {
 TEST(GatewayFailures, RefusedConnection) {
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(closedPort(), ""));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
     expectFailure(askBoth(gateway), "Could not connect to WHM at 127.0.0.1:");
 }
 
@@ -133,7 +133,7 @@ TEST(GatewayFailures, WhmThatDoesNotAnswerInTime) {
     GatewayService::Options options;
     options.timeouts = {seconds(1), seconds(1), seconds(1)};
     options.threads = 2;
-    GatewayUnderTest gateway(api, options);
+    GatewayUnderTest gateway(api, options, &io);
     expectFailure(askBoth(gateway), "gave no complete answer within 1 s");
 
     // WHM calls wait without holding a thread: many of them leave the service free.
@@ -155,7 +155,7 @@ TEST(GatewayFailures, UntrustedCertificateIsRefused) {
     // The system's store does not hold the fake's self-signed certificate.
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(whm.port(), ""));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
     expectFailure(askBoth(gateway), "is not trusted");
     EXPECT_TRUE(whm.seen().empty()) << "no request may be sent over an untrusted connection";
 }
@@ -165,7 +165,7 @@ TEST(GatewayFailures, CertificateForAnotherNameIsRefused) {
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(whm.port(), whm.certificate().certificateFile(),
                                               {"127.0.0.1", "localhost"}));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
     expectFailure(askBoth(gateway, "localhost"), "is not trusted");
     EXPECT_TRUE(whm.seen().empty());
 }
@@ -174,7 +174,7 @@ TEST(GatewayFailures, HostThatIsNotAHostNameIsNotContacted) {
     FakeWhm whm;
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(whm.port(), whm.certificate().certificateFile()));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
     for (const std::string host : {"https://127.0.0.1", "127.0.0.1/json-api", "127.0.0.1:2087",
                                    "user@127.0.0.1", "127.0.0.1 x"}) {
         SCOPED_TRACE(host);
@@ -188,7 +188,7 @@ TEST(GatewayFailures, AccessKeyAndPasswordNeverReachTheLog) {
     FakeWhm whm;
     IoThread io;
     HttpsWhmApi api(io.executor(), optionsFor(whm.port(), whm.certificate().certificateFile()));
-    GatewayUnderTest gateway(api);
+    GatewayUnderTest gateway(api, {}, &io);
     const std::string key = "SECRETKEYLINEONE\r\nSECRETKEYLINETWO\r\n";
     const std::string password = "VerySecretPassword";
     Query login = {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", key}};

@@ -23,7 +23,7 @@ protected:
     FakeWhm whm;
     IoThread io;
     HttpsWhmApi api{io.executor(), options(whm)};
-    GatewayUnderTest gateway{api};
+    GatewayUnderTest gateway{api, {}, &io};
 };
 
 TEST_F(GatewayWhmCalls, EachRequestBecomesItsWhmFunctionWithItsParameters) {

@@ -67,6 +67,52 @@ TEST(WhmAnswers, WrongShapesAreErrorsNeverEmptyLists) {
     EXPECT_EQ(namesIn(boost::json::parse(cases[0].data), "acct", "user").names[0], "a & b");
 }
 
+// The list path reads names without a document; it must judge every answer as the
+// document and namesIn do.
+TEST(WhmAnswers, ListReadInOnePassAgreesWithTheDocument) {
+    const std::string longName = std::string(3000, 'x') + "\\u00e9\\\"" + std::string(5000, 'y');
+    const std::string deep = std::string(100, '[') + std::string(100, ']');
+    std::vector<std::pair<int, std::string>> answers;
+    for (const char* data :
+         {R"({"acct":[{"user":"a & b"},{"user":"c\u0041"}]})", R"({})", R"([{"user":"a"}])",
+          R"("a")", R"(null)", R"({"acct":"a"})", R"({"acct":null})", R"({"acct":{"user":"a"}})",
+          R"({"acct":[{"user":"a"},{"user":7}]})", R"({"acct":[{"user":"a"},"b"]})",
+          R"({"acct":[{"name":"a"}]})",
+          R"({"acct":[{"user":"a","user":"b"},{"user":1,"user":"c"}]})",
+          R"({"acct":[{"user":"a","x":{"user":"no"}}],"acct":[{"user":"d"}]})",
+          R"({"acct":[{"user":"a"}],"acct":5})", R"({"acct":[{"user":"a","user":[]}]})"})
+        answers.push_back(
+            {200, std::string(R"({"metadata":{"result":1,"reason":"OK"},"data":)") + data + "}"});
+    for (const char* body :
+         {R"({"metadata":{"result":"1"},"data":{"acct":[]}})",
+          R"({"metadata":{"result":true},"data":{"acct":[]}})",
+          R"({"metadata":{"result":1.0},"data":{}})", R"({"metadata":{"result":0}})",
+          R"({"metadata":{"result":{"a":1},"reason":7}})", R"({"metadata":[1],"data":{}})",
+          R"({"metadata":{"result":1},"metadata":{"reason":"later"},"data":{}})",
+          R"({"cpanelresult":{"error":"Access denied"}})", R"({"data":{"acct":[]}})",
+          R"({"metadata":{"result":1}})", R"({"metadata":{"result":1},"data":{}} x)", R"([])",
+          R"({"metadata":{"result":1},"data":{)"})
+        answers.push_back({200, body});
+    answers.push_back({200, R"({"metadata":{"result":1},"data":{"acct":[{"user":")" + longName +
+                                R"("},{"us\u0065r":"k"}]}})"});
+    answers.push_back({200, R"({"metadata":{"result":1},"data":)" + deep + "}"});
+    answers.push_back({200, std::string(200, '{')});
+    answers.push_back({403, R"({"cpanelresult":{"error":"Access denied"}})"});
+    answers.push_back({500, R"({"metadata":{"result":0,"reason":"broken"}} x)"});
+    for (const auto& [status, body] : answers) {
+        SCOPED_TRACE(body.substr(0, 120));
+        WhmOutcome outcome = WhmApi::readResponse({status, body});
+        WhmNames names = outcome.ok ? namesIn(outcome.data, "acct", "user") : WhmNames{};
+        const bool ok = outcome.ok && names.error.empty();
+        WhmList list = WhmApi::readList({status, body}, "acct", "user");
+        EXPECT_EQ(list.ok, ok);
+        EXPECT_EQ(list.reason, outcome.ok && !ok ? names.error : outcome.reason);
+        ASSERT_EQ(list.size(), ok ? names.names.size() : 0u);
+        for (size_t i = 0; i < list.size(); ++i)
+            EXPECT_EQ(list.name(i), names.names[i]);
+    }
+}
+
 TEST(WhmAnswers, OlderErrorShapeAndStatus) {
     const std::string legacy =
         R"({"cpanelresult":{"error":"Access denied","data":{"result":"0"}}})";
@@ -169,15 +215,18 @@ WhmRequest listRequest(std::string user = "root", std::chrono::milliseconds time
 TEST(HttpsWhmClient, KeepsOneConnectionPerHostAndSendsEachLogin) {
     FakeWhm whm;
     Client client(whm);
+    // A finished call's deadline passing later must not close the kept connection.
+    EXPECT_TRUE(client.call(listRequest("root", 300ms)).ok);
+    client.context.run_for(400ms);
     for (const char* user : {"root", "reseller", "root"})
         EXPECT_TRUE(client.call(listRequest(user)).ok);
     EXPECT_EQ(whm.connections(), 1);
     EXPECT_EQ(client.api->connectionsOpened(), 1u);
     auto seen = whm.seen();
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[1].authorization, "whm reseller:KEY");
-    EXPECT_EQ(seen[2].path, "/json-api/listaccts");
-    EXPECT_EQ(seen[2].params.find("search")->second, "a+b &c");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[2].authorization, "whm reseller:KEY");
+    EXPECT_EQ(seen[3].path, "/json-api/listaccts");
+    EXPECT_EQ(seen[3].params.find("search")->second, "a+b &c");
 
     // An answer that is not clean (here an error status still has a body) still leaves
     // the connection usable; a failed call does not.

@@ -89,8 +89,10 @@ HttpResult httpGet(int port, const std::string& target, const std::string& caFil
     return result;
 }
 
-GatewayUnderTest::GatewayUnderTest(WhmApi& whm, GatewayService::Options options)
-    : m_log(m_logText), m_service(whm, m_log, options), m_caFile(options.tlsCertificateFile) {
+GatewayUnderTest::GatewayUnderTest(WhmApi& whm, GatewayService::Options options,
+                                   IoThread* whmThread)
+    : m_log(m_logText), m_service(whm, m_log, options), m_caFile(options.tlsCertificateFile),
+      m_whmThread(whmThread) {
     m_port = m_service.bind("127.0.0.1", 0);
     if (m_port <= 0)
         throw std::runtime_error("the gateway could not bind: " + m_service.bindError());
@@ -101,6 +103,8 @@ GatewayUnderTest::GatewayUnderTest(WhmApi& whm, GatewayService::Options options)
 
 GatewayUnderTest::~GatewayUnderTest() {
     stop();
+    if (m_whmThread)
+        m_whmThread->stop();
 }
 
 void GatewayUnderTest::stop() {

@@ -36,10 +36,12 @@ HttpResult httpGet(int port, const std::string& target, const std::string& caFil
 class IoThread {
 public:
     IoThread() : m_thread([this] { m_context.run(); }) {}
-    ~IoThread() {
+    ~IoThread() { stop(); }
+    void stop() {
         m_work.reset();
         m_context.stop();
-        m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
     }
     boost::asio::any_io_executor executor() { return m_context.get_executor(); }
 
@@ -54,7 +56,10 @@ private:
 // given WHM, with its log kept in memory.
 class GatewayUnderTest {
 public:
-    explicit GatewayUnderTest(WhmApi& whm, GatewayService::Options options = {});
+    // A WHM client on whmThread finishes each call on the gateway's threads, and holds
+    // on to them a moment longer: that thread is stopped before the gateway goes.
+    explicit GatewayUnderTest(WhmApi& whm, GatewayService::Options options = {},
+                              IoThread* whmThread = nullptr);
     ~GatewayUnderTest();
     GatewayUnderTest(const GatewayUnderTest&) = delete;
     GatewayUnderTest& operator=(const GatewayUnderTest&) = delete;
@@ -79,4 +84,5 @@ private:
     std::string m_caFile; // set when the service speaks HTTPS
     int m_port = -1;
     std::thread m_thread;
+    IoThread* m_whmThread;
 };
