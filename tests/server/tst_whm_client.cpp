@@ -128,8 +128,8 @@ TEST(WhmAnswers, OlderErrorShapeAndStatus) {
 }
 
 TEST(WhmHostPolicy, Spellings) {
-    for (const char* host :
-         {"whm.corvala.invalid", "WHM-1.Corvala.invalid", "localhost", "192.0.2.10", "0.0.0.0", "a.b1"})
+    for (const char* host : {"whm.corvala.invalid", "WHM-1.Corvala.invalid", "localhost",
+                             "192.0.2.10", "0.0.0.0", "a.b1"})
         EXPECT_TRUE(WhmHostPolicy::isCanonicalHost(host)) << host;
     for (const char* host : {"127.1",
                              "2130706433",
@@ -171,8 +171,9 @@ TEST(WhmHostPolicy, LocalHostsOnlyWhenNamed) {
             open.refusalOfAddress("whm.corvala.invalid", boost::asio::ip::make_address(address))
                 .empty())
             << address;
-    EXPECT_TRUE(open.refusalOfAddress("whm.corvala.invalid", boost::asio::ip::make_address("192.0.2.1"))
-                    .empty());
+    EXPECT_TRUE(
+        open.refusalOfAddress("whm.corvala.invalid", boost::asio::ip::make_address("192.0.2.1"))
+            .empty());
 
     WhmHostPolicy listed({"127.0.0.1", "WHM.corvala.invalid"});
     EXPECT_TRUE(listed.refusalOfName("127.0.0.1").empty());

@@ -173,8 +173,7 @@ private slots:
         user(d)->setText(QStringLiteral("u"));
         host(d)->setText(QStringLiteral("h"));
         key(d)->setPlainText(QStringLiteral("k"));
-        connect(Child<QTreeView>(w.get(), "TreeView1")->model(),
-                &QAbstractItemModel::modelReset, d,
+        connect(Child<QTreeView>(w.get(), "TreeView1")->model(), &QAbstractItemModel::modelReset, d,
                 [&] { visibleWhenFetched = w->isVisible() && d->isVisible(); });
         save(d);
         QVERIFY(visibleWhenFetched);
