@@ -181,12 +181,12 @@ void Form4::SendAdvertisingPanes() {
 
 void Form4::client() {
     FillTree(m_Accounts, tr("Loading the account list"),
-             [this] { return FetchAccountItems(*Inet2, connection()); });
+             [this] { return FetchAccountList(*Inet2, connection()); });
 }
 
 void Form4::Paks() {
     FillTree(m_Packages, tr("Loading the package list"),
-             [this] { return FetchPackageItems(*Inet2, connection()); });
+             [this] { return FetchPackageList(*Inet2, connection()); });
 }
 
 void Form4::RefreshLists() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "answers.h"
 #include "requests.h"
 
 #include <QMainWindow>
@@ -15,6 +14,7 @@ class Form4;
 class Form7;
 class Form9;
 class Form12;
+class GatewayList;
 class InternetTransfer;
 class NameListModel;
 
