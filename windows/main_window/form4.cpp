@@ -382,9 +382,10 @@ void Form4::ShowCommandPage(const QString& command, const QString& address) {
     ui->WebBrowser1->Navigate(address);
 }
 
-void Form4::WebBrowser1_LoadFailed(const QString& address, const QString& reason) {
-    // Only a command's own page: the tips page is not the administrator's business.
-    if (m_Command.isEmpty() || address != ui->WebBrowser1->lastAddress())
+void Form4::WebBrowser1_LoadFailed(const QString& /*address*/, const QString& reason) {
+    // Only a command's own page: the tips page is not the administrator's business. The
+    // pane reports only the page it was last sent to, so no address needs comparing.
+    if (m_Command.isEmpty())
         return;
     const QString command = std::exchange(m_Command, QString());
     MessageBox::Show(
