@@ -23,11 +23,10 @@ QString GatewayList::at(qsizetype i) const {
     return m_Body.mid(start, m_Starts.at(i + 1) - kListMarker.size() - start);
 }
 
-QStringList SplitGatewayList(const QString& body) {
-    const GatewayList list(body);
+QStringList GatewayList::toList() const {
     QStringList items;
-    items.reserve(list.size());
-    for (qsizetype i = 0; i < list.size(); ++i)
-        items.append(list.at(i));
+    items.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        items.append(at(i));
     return items;
 }

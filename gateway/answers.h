@@ -18,11 +18,9 @@ public:
 
     qsizetype size() const { return m_Starts.isEmpty() ? 0 : m_Starts.size() - 1; }
     QString at(qsizetype i) const;
+    QStringList toList() const; // every item as a string of its own
 
 private:
     QString m_Body;
     QList<qsizetype> m_Starts; // each item's start, then the end of the body plus a marker
 };
-
-// The same items as strings.
-QStringList SplitGatewayList(const QString& body);

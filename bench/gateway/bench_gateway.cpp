@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
             // As the main window does it: empty the list, fetch, one reset.
             refresh.push_back(timeMs([&] {
                 model.setNames({});
-                model.setNames(FetchAccountItems(transfer, c));
+                model.setNames(FetchAccountList(transfer, c));
                 QCoreApplication::processEvents();
             }));
         }

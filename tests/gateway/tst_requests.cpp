@@ -168,7 +168,7 @@ private slots:
     void listSplit() {
         QFETCH(QString, body);
         QFETCH(QStringList, items);
-        QCOMPARE(SplitGatewayList(body), items);
+        QCOMPARE(GatewayList(body).toList(), items);
     }
 };
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTimer>
 
 using namespace WindowTest;
 
@@ -236,6 +237,15 @@ private slots:
         QCOMPARE(stored(SettingsFile::kUser), QStringLiteral("root"));
         Child<QAction>(w.get(), "settin")->trigger();
         QCOMPARE(user(w->settingsDialog())->text(), QStringLiteral("root"));
+
+        // Closed while its save reloads the lists: it goes once the save is over, not under it.
+        Form7* d = w->settingsDialog();
+        connect(
+            Child<QTreeView>(w.get(), "TreeView1")->model(), &QAbstractItemModel::modelReset, d,
+            [d] { QTimer::singleShot(0, d, [d] { d->close(); }); }, Qt::SingleShotConnection);
+        save(d);
+        QVERIFY(w->settingsDialog());
+        QTRY_VERIFY(!w->settingsDialog());
         QCOMPARE(ProgramEnd::takeEnds(), 0);
     }
 

@@ -103,7 +103,9 @@ void Form4::Start() {
         show();
         ui->plan->setFocus();
     }
-    QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes);
+    // The panes follow the window's first paint (see eventFilter). A window that is not
+    // shown gets them at once; one the desktop never draws (minimized) after a short wait.
+    QTimer::singleShot(isVisible() ? 500 : 0, this, &Form4::SendAdvertisingPanes);
 }
 
 void Form4::Form_Load() {
@@ -164,15 +166,8 @@ void Form4::Form_Load() {
 }
 
 void Form4::SendAdvertisingPanes() {
-    if (!m_AdvertisingPending)
+    if (!m_AdvertisingPending) // already sent, by the paint or by Start's wait
         return;
-    // A window that is shown waits for its first paint; once only, so a window the
-    // desktop never draws (minimized) still gets its panes sent.
-    if (isVisible() && !m_Painted && !m_WaitedForPaint) {
-        m_WaitedForPaint = true;
-        QTimer::singleShot(500, this, &Form4::SendAdvertisingPanes);
-        return;
-    }
     m_AdvertisingPending = false;
     const QString dom = ui->dom->text();
     ui->ad1->Navigate(Requests::PartnerA(dom));
@@ -181,12 +176,12 @@ void Form4::SendAdvertisingPanes() {
 
 void Form4::client() {
     FillTree(m_Accounts, tr("Loading the account list"),
-             [this] { return FetchAccountItems(*Inet2, connection()); });
+             [this] { return FetchAccountList(*Inet2, connection()); });
 }
 
 void Form4::Paks() {
     FillTree(m_Packages, tr("Loading the package list"),
-             [this] { return FetchPackageItems(*Inet2, connection()); });
+             [this] { return FetchPackageList(*Inet2, connection()); });
 }
 
 void Form4::RefreshLists() {
@@ -311,11 +306,8 @@ void Form4::ApplyTabOrder() {
 }
 
 bool Form4::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui->centralwidget && event->type() == QEvent::Paint && !m_Painted) {
-        m_Painted = true;
-        if (m_AdvertisingPending) // after this paint has reached the screen
-            QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes);
-    }
+    if (watched == ui->centralwidget && event->type() == QEvent::Paint && m_AdvertisingPending)
+        QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes); // once the paint is on screen
     if (watched == ui->WebBrowser1 && event->type() == QEvent::ChildPolished)
         ApplyTabOrder();
     if (event->type() == QEvent::MouseButtonRelease &&
@@ -382,9 +374,10 @@ void Form4::ShowCommandPage(const QString& command, const QString& address) {
     ui->WebBrowser1->Navigate(address);
 }
 
-void Form4::WebBrowser1_LoadFailed(const QString& address, const QString& reason) {
-    // Only a command's own page: the tips page is not the administrator's business.
-    if (m_Command.isEmpty() || address != ui->WebBrowser1->lastAddress())
+void Form4::WebBrowser1_LoadFailed(const QString& /*address*/, const QString& reason) {
+    // Only a command's own page: the tips page is not the administrator's business. The
+    // pane reports only the page it was last sent to, so no address needs comparing.
+    if (m_Command.isEmpty())
         return;
     const QString command = std::exchange(m_Command, QString());
     MessageBox::Show(

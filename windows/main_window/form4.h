@@ -1,6 +1,5 @@
 #pragma once
 
-#include "answers.h"
 #include "requests.h"
 
 #include <QMainWindow>
@@ -15,6 +14,7 @@ class Form4;
 class Form7;
 class Form9;
 class Form12;
+class GatewayList;
 class InternetTransfer;
 class NameListModel;
 
@@ -123,8 +123,6 @@ private:
     QPointer<Form12> m_Form12;
     QStringList* m_Failures = nullptr; // collects failures while one action runs
     bool m_HiddenByStartUp = false;
-    QString m_Command; // the command whose page the result pane is loading
-    bool m_AdvertisingPending = false;
-    bool m_Painted = false; // the window has drawn itself once
-    bool m_WaitedForPaint = false;
+    QString m_Command;                 // the command whose page the result pane is loading
+    bool m_AdvertisingPending = false; // start-up has not sent ad1 and ad3 yet
 };

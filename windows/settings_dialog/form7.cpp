@@ -41,10 +41,16 @@ void Form7::xpcmdbutton1_Click() {
             QStringLiteral("Settings"));
         return;
     }
-    // The main window takes what the file holds now, not what was typed.
+    // The main window takes what the file holds now, not what was typed. It reloads the
+    // lists meanwhile, with events handled, so the close box may be clicked inside this call.
+    m_Saving = true;
     emit Saved(ReadIni(kSection, kUser, path), ReadIni(kSection, kHost, path),
                KeyFromStored(ReadIni(kSection, kKey, path)));
-    hide();
+    m_Saving = false;
+    if (m_ClosedWhileSaving)
+        deleteLater(); // once this call and the button's are over
+    else
+        hide();
 }
 
 void Form7::xphelp1_Click() {
@@ -59,5 +65,10 @@ void Form7::xphelp1_Click() {
 
 void Form7::closeEvent(QCloseEvent* event) {
     event->accept();
+    if (m_Saving) {
+        // Deleted now, the dialog would be gone under its own save; it goes when that ends.
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        m_ClosedWhileSaving = true;
+    }
     emit Closed();
 }

@@ -39,4 +39,6 @@ private:
 
     std::unique_ptr<Ui::Form7> ui;
     QString m_SettingsPath;
+    bool m_Saving = false; // the main window is taking a save's values
+    bool m_ClosedWhileSaving = false;
 };
