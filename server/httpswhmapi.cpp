@@ -1,5 +1,7 @@
 #include "httpswhmapi.h"
 
+#include "querytext.h"
+
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
@@ -17,8 +19,6 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
-#include <boost/url/encode.hpp>
-#include <boost/url/rfc/unreserved_chars.hpp>
 #include <boost/url/url.hpp>
 
 #include <openssl/ssl.h>
@@ -145,10 +145,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-std::string encoded(std::string_view text) {
-    return boost::urls::encode(text, boost::urls::unreserved_chars);
-}
-
 std::string seconds(Clock::duration d) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
     return ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(double(ms) / 1000.0);
@@ -237,11 +233,11 @@ std::uint64_t HttpsWhmApi::connectionsOpened() const {
 std::string HttpsWhmApi::pathFor(const WhmRequest& request) {
     // Every byte outside the unreserved set is encoded: WHM reads '+' as a blank.
     boost::urls::url url;
-    url.set_encoded_path("/json-api/" + encoded(request.function));
+    url.set_encoded_path("/json-api/" + percentEncode(request.function));
     auto params = url.encoded_params();
     params.append({"api.version", "1"});
     for (const auto& [key, value] : request.params)
-        params.append({encoded(key), encoded(value)});
+        params.append({percentEncode(key), percentEncode(value)});
     return std::string(url.encoded_target());
 }
 
