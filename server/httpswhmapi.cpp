@@ -28,7 +28,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <tuple>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -74,10 +73,11 @@ struct HttpsWhmApi::Connection : std::enable_shared_from_this<Connection> {
     Clock::time_point idleSince;
 };
 
-// Idle kept-alive connections by host, port and CA setting. A connection is in here only
-// between two complete answers, so no two requests ever share one at the same time.
+// Idle kept-alive connections by host name (in lower case: the port and trusted
+// certificates are the client's own). A connection is in here only between two complete
+// answers, so no two requests ever share one at the same time.
 struct HttpsWhmApi::Pool {
-    using Key = std::tuple<std::string, int, std::string>;
+    using Key = std::string;
     static constexpr size_t maxIdlePerKey = 32;
 
     explicit Pool(const asio::any_io_executor& executor) : sweeper(executor) {}
@@ -322,7 +322,7 @@ asio::awaitable<WhmResponse> HttpsWhmApi::send(const WhmRequest& request) {
     message.set(http::field::user_agent, "corvala-gateway/" CORVALA_VERSION);
     message.keep_alive(true);
 
-    const Pool::Key key{lower(request.host), m_options.port, m_options.caFile};
+    const Pool::Key key = lower(request.host);
     for (bool firstAttempt = true;; firstAttempt = false) {
         std::shared_ptr<Connection> connection = firstAttempt ? m_pool->take(key) : nullptr;
         const bool reused = connection != nullptr;
