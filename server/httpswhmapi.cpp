@@ -283,10 +283,12 @@ asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::st
     socket.set_option(tcp::no_delay(true), ec);
 
     // The certificate must hold the name or address asked for; names also go out as SNI.
+    // Unset, any trusted certificate would do: a failure here ends the call.
     SSL* ssl = connection.stream.native_handle();
-    if (isAddress)
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
-    else if (!SSL_set_tlsext_host_name(ssl, host.c_str()) || !SSL_set1_host(ssl, host.c_str()))
+    const bool nameSet =
+        isAddress ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1
+                  : SSL_set_tlsext_host_name(ssl, host.c_str()) && SSL_set1_host(ssl, host.c_str());
+    if (!nameSet)
         throw WhmError("No secure connection to WHM at " + where);
 
     co_await connection.stream.async_handshake(asio::ssl::stream_base::client, onError(ec));
