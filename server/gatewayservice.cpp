@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -47,6 +46,13 @@ std::string valueOf(const Query& query, std::string_view key) {
         if (k == key)
             return v;
     return {};
+}
+
+// The WHM call a request asks for, with the login it carries.
+WhmRequest requestOf(const Query& query, std::string function, Params params,
+                     std::chrono::seconds timeout) {
+    return {valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"),
+            std::move(function),    std::move(params),      timeout};
 }
 
 struct Reply {
@@ -408,8 +414,7 @@ asio::awaitable<Reply> GatewayService::Impl::answer(std::string_view path, const
 asio::awaitable<WhmOutcome> GatewayService::Impl::callWhm(const Query& query, std::string function,
                                                           Params params,
                                                           std::chrono::seconds timeout) {
-    WhmRequest request{valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"),
-                       std::move(function),    std::move(params),      timeout};
+    WhmRequest request = requestOf(query, std::move(function), std::move(params), timeout);
     WhmOutcome outcome = co_await m_whm.call(request);
     if (!outcome.ok)
         m_log.whmFailure(request.function, request.host, outcome.reason);
@@ -419,9 +424,7 @@ asio::awaitable<WhmOutcome> GatewayService::Impl::callWhm(const Query& query, st
 asio::awaitable<Reply> GatewayService::Impl::list(const Query& query, const char* function,
                                                   Params params, const char* arrayKey,
                                                   const char* nameKey) {
-    WhmRequest request{
-        valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"), function,
-        std::move(params),      m_options.timeouts.list};
+    WhmRequest request = requestOf(query, function, std::move(params), m_options.timeouts.list);
     // Read straight into names, without a JSON document: the list path's main cost.
     WhmList names = co_await m_whm.callList(request, arrayKey, nameKey);
     // The desktop program treats an error status as a failed fetch, never as a list.

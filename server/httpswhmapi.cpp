@@ -1,5 +1,7 @@
 #include "httpswhmapi.h"
 
+#include "querytext.h"
+
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
@@ -17,8 +19,6 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
-#include <boost/url/encode.hpp>
-#include <boost/url/rfc/unreserved_chars.hpp>
 #include <boost/url/url.hpp>
 
 #include <openssl/ssl.h>
@@ -28,7 +28,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <tuple>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -74,10 +73,11 @@ struct HttpsWhmApi::Connection : std::enable_shared_from_this<Connection> {
     Clock::time_point idleSince;
 };
 
-// Idle kept-alive connections by host, port and CA setting. A connection is in here only
-// between two complete answers, so no two requests ever share one at the same time.
+// Idle kept-alive connections by host name (in lower case: the port and trusted
+// certificates are the client's own). A connection is in here only between two complete
+// answers, so no two requests ever share one at the same time.
 struct HttpsWhmApi::Pool {
-    using Key = std::tuple<std::string, int, std::string>;
+    using Key = std::string;
     static constexpr size_t maxIdlePerKey = 32;
 
     explicit Pool(const asio::any_io_executor& executor) : sweeper(executor) {}
@@ -143,10 +143,6 @@ std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-std::string encoded(std::string_view text) {
-    return boost::urls::encode(text, boost::urls::unreserved_chars);
 }
 
 std::string seconds(Clock::duration d) {
@@ -237,11 +233,11 @@ std::uint64_t HttpsWhmApi::connectionsOpened() const {
 std::string HttpsWhmApi::pathFor(const WhmRequest& request) {
     // Every byte outside the unreserved set is encoded: WHM reads '+' as a blank.
     boost::urls::url url;
-    url.set_encoded_path("/json-api/" + encoded(request.function));
+    url.set_encoded_path("/json-api/" + percentEncode(request.function));
     auto params = url.encoded_params();
     params.append({"api.version", "1"});
     for (const auto& [key, value] : request.params)
-        params.append({encoded(key), encoded(value)});
+        params.append({percentEncode(key), percentEncode(value)});
     return std::string(url.encoded_target());
 }
 
@@ -287,10 +283,12 @@ asio::awaitable<void> HttpsWhmApi::connect(Connection& connection, const std::st
     socket.set_option(tcp::no_delay(true), ec);
 
     // The certificate must hold the name or address asked for; names also go out as SNI.
+    // Unset, any trusted certificate would do: a failure here ends the call.
     SSL* ssl = connection.stream.native_handle();
-    if (isAddress)
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
-    else if (!SSL_set_tlsext_host_name(ssl, host.c_str()) || !SSL_set1_host(ssl, host.c_str()))
+    const bool nameSet =
+        isAddress ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1
+                  : SSL_set_tlsext_host_name(ssl, host.c_str()) && SSL_set1_host(ssl, host.c_str());
+    if (!nameSet)
         throw WhmError("No secure connection to WHM at " + where);
 
     co_await connection.stream.async_handshake(asio::ssl::stream_base::client, onError(ec));
@@ -326,7 +324,7 @@ asio::awaitable<WhmResponse> HttpsWhmApi::send(const WhmRequest& request) {
     message.set(http::field::user_agent, "corvala-gateway/" CORVALA_VERSION);
     message.keep_alive(true);
 
-    const Pool::Key key{lower(request.host), m_options.port, m_options.caFile};
+    const Pool::Key key = lower(request.host);
     for (bool firstAttempt = true;; firstAttempt = false) {
         std::shared_ptr<Connection> connection = firstAttempt ? m_pool->take(key) : nullptr;
         const bool reused = connection != nullptr;

@@ -1,6 +1,5 @@
 #include "whmapi.h"
 
-#include <boost/asio/this_coro.hpp>
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>

@@ -101,11 +101,6 @@ std::vector<FakeWhm::Seen> FakeWhm::seen() const {
     return m_seen;
 }
 
-FakeWhm::Script FakeWhm::script() const {
-    std::lock_guard lock(m_mutex);
-    return m_script;
-}
-
 asio::awaitable<void> FakeWhm::acceptLoop() {
     for (;;) {
         beast::error_code ec;

@@ -70,7 +70,6 @@ private:
 
     boost::asio::awaitable<void> acceptLoop();
     boost::asio::awaitable<void> serve(boost::asio::ip::tcp::socket socket);
-    Script script() const;
 
     SelfSignedCertificate m_certificate;
     WhmApi* m_backend;
