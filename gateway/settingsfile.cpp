@@ -1,5 +1,6 @@
 #include "settingsfile.h"
 
+#include "durablefile.h"
 #include "platformerror.h"
 #include "privateprofile.h"
 
@@ -40,12 +41,12 @@ QString PathFor(const QString& exeFolder, const QString& configFolder) {
     if (QFileInfo::exists(config) || !QFileInfo::exists(beside))
         return config;
     try {
-        const PrivateProfile::Lock lock(config); // another copy may be doing the same
+        const DurableFile::Lock lock(config); // another copy may be doing the same
         if (!QFileInfo::exists(config)) {
             QFile old(beside);
             if (!old.open(QIODevice::ReadOnly))
                 return beside;
-            PrivateProfile::WriteFile(config, old.readAll());
+            DurableFile::Replace(config, old.readAll());
         }
     } catch (const PlatformError&) {
         return beside; // its values are still read; a save reports why it fails
@@ -74,7 +75,7 @@ QString KeyFromStored(const QString& key) {
 }
 
 void Save(const QString& user, const QString& host, const QString& storedKey, const QString& path) {
-    const PrivateProfile::Lock lock(path);
+    const DurableFile::Lock lock(path);
     QFile file(path);
     const bool existed = file.exists();
     QByteArray before;
@@ -94,7 +95,7 @@ void Save(const QString& user, const QString& host, const QString& storedKey, co
         // the last one would only fail later, at the login.
         try {
             if (existed)
-                PrivateProfile::WriteFile(path, before);
+                DurableFile::Replace(path, before);
             else
                 QFile::remove(path);
         } catch (const PlatformError& restore) {
