@@ -75,34 +75,8 @@ QString KeyFromStored(const QString& key) {
 }
 
 void Save(const QString& user, const QString& host, const QString& storedKey, const QString& path) {
-    const DurableFile::Lock lock(path);
-    QFile file(path);
-    const bool existed = file.exists();
-    QByteArray before;
-    if (existed) {
-        if (!file.open(QIODevice::ReadOnly))
-            throw PlatformError(QStringLiteral("Cannot read the settings file %1: %2")
-                                    .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
-        before = file.readAll();
-        file.close();
-    }
-    try {
-        WriteIni(kSection, kUser, user, path);
-        WriteIni(kSection, kHost, host, path);
-        WriteIni(kSection, kKey, storedKey, path);
-    } catch (const PlatformError& e) {
-        // A save is whole or not at all: a user name from this save beside the key of
-        // the last one would only fail later, at the login.
-        try {
-            if (existed)
-                DurableFile::Replace(path, before);
-            else
-                QFile::remove(path);
-        } catch (const PlatformError& restore) {
-            throw PlatformError(e.description() + QLatin1Char(' ') + restore.description());
-        }
-        throw;
-    }
+    PrivateProfile::WriteStrings(
+        {{kSection, kUser, user}, {kSection, kHost, host}, {kSection, kKey, storedKey}}, path);
 }
 
 } // namespace SettingsFile

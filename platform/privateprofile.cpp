@@ -168,6 +168,50 @@ QString nativePath(const QString& path) {
     return QFileInfo(path).absoluteFilePath();
 }
 
+// Refuses what the file cannot hold as one line, before anything is read or written.
+void check(const PrivateProfile::Entry& e, const QString& where) {
+    if (hasLineBreak(e.value))
+        throw PlatformError(
+            QStringLiteral("Cannot save \"%1\" in %2: the value holds a line break.")
+                .arg(e.key, where));
+    if (hasLineBreak(e.section) || hasLineBreak(e.key) || e.key.contains(QLatin1Char('=')) ||
+        e.section.contains(QLatin1Char(']')) || trimBlanks(e.key).isEmpty())
+        throw PlatformError(
+            QStringLiteral("Cannot save \"%1\" in %2: not a valid section or key name.")
+                .arg(e.key, where));
+}
+
+// Stores one value in the image, keeping every other line as it was.
+void store(ProfileText& t, const PrivateProfile::Entry& e) {
+    const QString entry = e.key + QLatin1Char('=') + storedValue(e.value);
+    // A new line goes in with the file's line break; the line before it gets one too when it
+    // was the last line and had none.
+    const auto insertLine = [&t](qsizetype at, const QString& text) {
+        if (at > 0 && t.breaks.at(at - 1).isEmpty())
+            t.breaks[at - 1] = t.newline;
+        t.lines.insert(at, text);
+        t.raw.insert(at, text.toUtf8());
+        t.breaks.insert(at, t.newline);
+    };
+    const SectionRange r = findSection(t.lines, e.section);
+    if (r.header < 0) {
+        insertLine(t.lines.size(), QLatin1Char('[') + e.section + QLatin1Char(']'));
+        insertLine(t.lines.size(), entry);
+    } else if (const qsizetype line = findKey(t.lines, r, e.key); line >= 0) {
+        t.lines[line] = entry;
+        t.raw[line] = entry.toUtf8();
+        if (t.breaks.at(line).isEmpty())
+            t.breaks[line] = t.newline; // every line written ends with a line break
+    } else {
+        // After the section's last non-blank line, so blank lines before the next section stay
+        // where they are.
+        qsizetype at = r.end;
+        while (at > r.header + 1 && trimBlanks(t.lines.at(at - 1)).isEmpty())
+            --at;
+        insertLine(at, entry);
+    }
+}
+
 } // namespace
 
 QString PrivateProfile::GetString(const QString& section, const QString& key, const QString& def,
@@ -185,16 +229,13 @@ QString PrivateProfile::GetString(const QString& section, const QString& key, co
 
 void PrivateProfile::WriteString(const QString& section, const QString& key, const QString& value,
                                  const QString& path) {
+    WriteStrings({{section, key, value}}, path);
+}
+
+void PrivateProfile::WriteStrings(const QList<Entry>& entries, const QString& path) {
     const QString where = nativePath(path);
-    if (hasLineBreak(value))
-        throw PlatformError(
-            QStringLiteral("Cannot save \"%1\" in %2: the value holds a line break.")
-                .arg(key, where));
-    if (hasLineBreak(section) || hasLineBreak(key) || key.contains(QLatin1Char('=')) ||
-        section.contains(QLatin1Char(']')) || trimBlanks(key).isEmpty())
-        throw PlatformError(
-            QStringLiteral("Cannot save \"%1\" in %2: not a valid section or key name.")
-                .arg(key, where));
+    for (const Entry& e : entries)
+        check(e, where);
 
     // Read, change and write back under the lock: another copy's write in between would be
     // lost otherwise.
@@ -215,38 +256,11 @@ void PrivateProfile::WriteString(const QString& section, const QString& key, con
         t.newline = "\n";
 #endif
     }
-
-    const QString entry = key + QLatin1Char('=') + storedValue(value);
-    // A new line goes in with the file's line break; the line before it gets one too when it
-    // was the last line and had none.
-    const auto insertLine = [&t](qsizetype at, const QString& text) {
-        if (at > 0 && t.breaks.at(at - 1).isEmpty())
-            t.breaks[at - 1] = t.newline;
-        t.lines.insert(at, text);
-        t.raw.insert(at, text.toUtf8());
-        t.breaks.insert(at, t.newline);
-    };
-    const SectionRange r = findSection(t.lines, section);
-    if (r.header < 0) {
-        insertLine(t.lines.size(), QLatin1Char('[') + section + QLatin1Char(']'));
-        insertLine(t.lines.size(), entry);
-    } else if (const qsizetype line = findKey(t.lines, r, key); line >= 0) {
-        t.lines[line] = entry;
-        t.raw[line] = entry.toUtf8();
-        if (t.breaks.at(line).isEmpty())
-            t.breaks[line] = t.newline; // every line written ends with a line break
-    } else {
-        // After the section's last non-blank line, so blank lines before the next section stay
-        // where they are.
-        qsizetype at = r.end;
-        while (at > r.header + 1 && trimBlanks(t.lines.at(at - 1)).isEmpty())
-            --at;
-        insertLine(at, entry);
-    }
+    for (const Entry& e : entries)
+        store(t, e);
 
     QByteArray bytes = t.bom ? kBom : QByteArray();
     for (qsizetype i = 0; i < t.raw.size(); ++i)
         bytes += t.raw.at(i) + t.breaks.at(i);
-
     DurableFile::Replace(path, bytes);
 }
