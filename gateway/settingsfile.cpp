@@ -1,5 +1,6 @@
 #include "settingsfile.h"
 
+#include "durablefile.h"
 #include "platformerror.h"
 #include "privateprofile.h"
 
@@ -40,12 +41,12 @@ QString PathFor(const QString& exeFolder, const QString& configFolder) {
     if (QFileInfo::exists(config) || !QFileInfo::exists(beside))
         return config;
     try {
-        const PrivateProfile::Lock lock(config); // another copy may be doing the same
+        const DurableFile::Lock lock(config); // another copy may be doing the same
         if (!QFileInfo::exists(config)) {
             QFile old(beside);
             if (!old.open(QIODevice::ReadOnly))
                 return beside;
-            PrivateProfile::WriteFile(config, old.readAll());
+            DurableFile::Replace(config, old.readAll());
         }
     } catch (const PlatformError&) {
         return beside; // its values are still read; a save reports why it fails
@@ -74,34 +75,8 @@ QString KeyFromStored(const QString& key) {
 }
 
 void Save(const QString& user, const QString& host, const QString& storedKey, const QString& path) {
-    const PrivateProfile::Lock lock(path);
-    QFile file(path);
-    const bool existed = file.exists();
-    QByteArray before;
-    if (existed) {
-        if (!file.open(QIODevice::ReadOnly))
-            throw PlatformError(QStringLiteral("Cannot read the settings file %1: %2")
-                                    .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
-        before = file.readAll();
-        file.close();
-    }
-    try {
-        WriteIni(kSection, kUser, user, path);
-        WriteIni(kSection, kHost, host, path);
-        WriteIni(kSection, kKey, storedKey, path);
-    } catch (const PlatformError& e) {
-        // A save is whole or not at all: a user name from this save beside the key of
-        // the last one would only fail later, at the login.
-        try {
-            if (existed)
-                PrivateProfile::WriteFile(path, before);
-            else
-                QFile::remove(path);
-        } catch (const PlatformError& restore) {
-            throw PlatformError(e.description() + QLatin1Char(' ') + restore.description());
-        }
-        throw;
-    }
+    PrivateProfile::WriteStrings(
+        {{kSection, kUser, user}, {kSection, kHost, host}, {kSection, kKey, storedKey}}, path);
 }
 
 } // namespace SettingsFile

@@ -22,9 +22,9 @@ QString Path();
 QString PathFor(const QString& exeFolder, const QString& configFolder);
 
 // The save of the three values: writes "user", "host" and "key" (already stored form), in
-// this order, one write each, all under the file's lock so that two running copies never
-// interleave their saves. When a write fails, the file is put back as it was before the
-// save and PlatformError is thrown.
+// this order, to one image of the file and replaces the file once, under its lock, so that
+// two running copies never interleave their saves and the file never holds values of two
+// saves. When the file cannot be written, it stays as it was and PlatformError is thrown.
 void Save(const QString& user, const QString& host, const QString& storedKey, const QString& path);
 
 // The key's line breaks are stored as '*'.

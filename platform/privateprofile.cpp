@@ -1,28 +1,13 @@
 #include "privateprofile.h"
 
+#include "durablefile.h"
 #include "platformerror.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QLockFile>
-#include <QMutex>
-#include <QRecursiveMutex>
-#include <QSaveFile>
 #include <QStringDecoder>
-#include <QThread>
 
-#include <cerrno>
-#include <chrono>
-#include <memory>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include <optional>
 
 namespace {
 
@@ -183,68 +168,48 @@ QString nativePath(const QString& path) {
     return QFileInfo(path).absoluteFilePath();
 }
 
-// Forces the file's bytes to the disk, so that the rename never puts a file in place whose
-// data the system has not stored yet.
-bool syncToDisk(int fd) {
-#ifdef Q_OS_WIN
-    return _commit(fd) == 0;
-#else
-    return fsync(fd) == 0;
-#endif
-}
-
-// Makes the rename itself durable. Best effort: the new file is already in place.
-void syncFolder(const QString& path) {
-#ifndef Q_OS_WIN
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                          O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(path);
-#endif
-}
-
-// Writes bytes to a temporary file beside path and renames it over path. Every step is
-// checked: QSaveFile::commit() alone would rename a file whose buffered writes failed (a
-// full disk), so the file is unbuffered and its data synced before the rename. On any
-// failure the temporary file goes and the old file stays as it was.
-void saveWhole(const QString& path, const QByteArray& bytes) {
-    const QString where = nativePath(path);
-    const auto failed = [&where](const QString& why) {
-        return PlatformError(
-            QStringLiteral("Cannot write the settings file %1: %2").arg(where, why));
-    };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw failed(file.errorString());
-    // Owner-only before the first byte goes in: the file holds a credential.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        const QString why = file.errorString();
-        file.cancelWriting();
+// Refuses what the file cannot hold as one line, before anything is read or written.
+void check(const PrivateProfile::Entry& e, const QString& where) {
+    if (hasLineBreak(e.value))
         throw PlatformError(
-            QStringLiteral("Cannot restrict the permissions of %1: %2").arg(where, why));
+            QStringLiteral("Cannot save \"%1\" in %2: the value holds a line break.")
+                .arg(e.key, where));
+    if (hasLineBreak(e.section) || hasLineBreak(e.key) || e.key.contains(QLatin1Char('=')) ||
+        e.section.contains(QLatin1Char(']')) || trimBlanks(e.key).isEmpty())
+        throw PlatformError(
+            QStringLiteral("Cannot save \"%1\" in %2: not a valid section or key name.")
+                .arg(e.key, where));
+}
+
+// Stores one value in the image, keeping every other line as it was.
+void store(ProfileText& t, const PrivateProfile::Entry& e) {
+    const QString entry = e.key + QLatin1Char('=') + storedValue(e.value);
+    // A new line goes in with the file's line break; the line before it gets one too when it
+    // was the last line and had none.
+    const auto insertLine = [&t](qsizetype at, const QString& text) {
+        if (at > 0 && t.breaks.at(at - 1).isEmpty())
+            t.breaks[at - 1] = t.newline;
+        t.lines.insert(at, text);
+        t.raw.insert(at, text.toUtf8());
+        t.breaks.insert(at, t.newline);
+    };
+    const SectionRange r = findSection(t.lines, e.section);
+    if (r.header < 0) {
+        insertLine(t.lines.size(), QLatin1Char('[') + e.section + QLatin1Char(']'));
+        insertLine(t.lines.size(), entry);
+    } else if (const qsizetype line = findKey(t.lines, r, e.key); line >= 0) {
+        t.lines[line] = entry;
+        t.raw[line] = entry.toUtf8();
+        if (t.breaks.at(line).isEmpty())
+            t.breaks[line] = t.newline; // every line written ends with a line break
+    } else {
+        // After the section's last non-blank line, so blank lines before the next section stay
+        // where they are.
+        qsizetype at = r.end;
+        while (at > r.header + 1 && trimBlanks(t.lines.at(at - 1)).isEmpty())
+            --at;
+        insertLine(at, entry);
     }
-    const qint64 written = file.write(bytes);
-    if (written != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
-        const QString why = file.error() != QFileDevice::NoError
-                                ? file.errorString()
-                                : QStringLiteral("only %1 of %2 bytes could be written.")
-                                      .arg(qMax<qint64>(written, 0))
-                                      .arg(bytes.size());
-        file.cancelWriting();
-        throw failed(why);
-    }
-    if (!syncToDisk(file.handle())) {
-        const QString why = qt_error_string(errno);
-        file.cancelWriting();
-        throw failed(why);
-    }
-    if (!file.commit())
-        throw failed(file.errorString());
-    syncFolder(path);
 }
 
 } // namespace
@@ -264,20 +229,17 @@ QString PrivateProfile::GetString(const QString& section, const QString& key, co
 
 void PrivateProfile::WriteString(const QString& section, const QString& key, const QString& value,
                                  const QString& path) {
+    WriteStrings({{section, key, value}}, path);
+}
+
+void PrivateProfile::WriteStrings(const QList<Entry>& entries, const QString& path) {
     const QString where = nativePath(path);
-    if (hasLineBreak(value))
-        throw PlatformError(
-            QStringLiteral("Cannot save \"%1\" in %2: the value holds a line break.")
-                .arg(key, where));
-    if (hasLineBreak(section) || hasLineBreak(key) || key.contains(QLatin1Char('=')) ||
-        section.contains(QLatin1Char(']')) || trimBlanks(key).isEmpty())
-        throw PlatformError(
-            QStringLiteral("Cannot save \"%1\" in %2: not a valid section or key name.")
-                .arg(key, where));
+    for (const Entry& e : entries)
+        check(e, where);
 
     // Read, change and write back under the lock: another copy's write in between would be
     // lost otherwise.
-    const Lock lock(path);
+    const DurableFile::Lock lock(path);
     ProfileText t;
     QFile existing(path);
     if (existing.exists()) {
@@ -294,93 +256,11 @@ void PrivateProfile::WriteString(const QString& section, const QString& key, con
         t.newline = "\n";
 #endif
     }
-
-    const QString entry = key + QLatin1Char('=') + storedValue(value);
-    // A new line goes in with the file's line break; the line before it gets one too when it
-    // was the last line and had none.
-    const auto insertLine = [&t](qsizetype at, const QString& text) {
-        if (at > 0 && t.breaks.at(at - 1).isEmpty())
-            t.breaks[at - 1] = t.newline;
-        t.lines.insert(at, text);
-        t.raw.insert(at, text.toUtf8());
-        t.breaks.insert(at, t.newline);
-    };
-    const SectionRange r = findSection(t.lines, section);
-    if (r.header < 0) {
-        insertLine(t.lines.size(), QLatin1Char('[') + section + QLatin1Char(']'));
-        insertLine(t.lines.size(), entry);
-    } else if (const qsizetype line = findKey(t.lines, r, key); line >= 0) {
-        t.lines[line] = entry;
-        t.raw[line] = entry.toUtf8();
-        if (t.breaks.at(line).isEmpty())
-            t.breaks[line] = t.newline; // every line written ends with a line break
-    } else {
-        // After the section's last non-blank line, so blank lines before the next section stay
-        // where they are.
-        qsizetype at = r.end;
-        while (at > r.header + 1 && trimBlanks(t.lines.at(at - 1)).isEmpty())
-            --at;
-        insertLine(at, entry);
-    }
+    for (const Entry& e : entries)
+        store(t, e);
 
     QByteArray bytes = t.bom ? kBom : QByteArray();
     for (qsizetype i = 0; i < t.raw.size(); ++i)
         bytes += t.raw.at(i) + t.breaks.at(i);
-
-    saveWhole(path, bytes);
-}
-
-void PrivateProfile::WriteFile(const QString& path, const QByteArray& bytes) {
-    const Lock lock(path);
-    saveWhole(path, bytes);
-}
-
-struct PrivateProfile::Lock::Entry {
-    QRecursiveMutex mutex;
-    int depth = 0; // guarded by mutex
-    std::unique_ptr<QLockFile> file;
-};
-
-PrivateProfile::Lock::Lock(const QString& path) {
-    using namespace std::chrono_literals;
-    const QString where = nativePath(path);
-    {
-        // One entry per file for the life of the process: a handful at most.
-        static QMutex registryMutex;
-        static QHash<QString, Entry*> registry;
-        const QMutexLocker locked(&registryMutex);
-        Entry*& entry = registry[where];
-        if (!entry)
-            entry = new Entry;
-        m_Entry = entry;
-    }
-    m_Entry->mutex.lock();
-    if (m_Entry->depth == 0) {
-        auto file = std::make_unique<QLockFile>(where + QStringLiteral(".lock"));
-        // Another copy's save takes milliseconds; waiting longer means it hangs. Tried in
-        // short steps: QLockFile's own wait doubles its pauses up to seconds.
-        QDeadlineTimer deadline(10s);
-        bool locked = file->tryLock(0);
-        while (!locked && file->error() == QLockFile::LockFailedError && !deadline.hasExpired()) {
-            QThread::msleep(5);
-            locked = file->tryLock(0);
-        }
-        if (!locked) {
-            m_Entry->mutex.unlock();
-            const QString why =
-                file->error() == QLockFile::LockFailedError
-                    ? QStringLiteral("another running copy of Corvala keeps it locked.")
-                    : QStringLiteral("the lock file %1.lock cannot be created.").arg(where);
-            throw PlatformError(
-                QStringLiteral("Cannot write the settings file %1: %2").arg(where, why));
-        }
-        m_Entry->file = std::move(file);
-    }
-    ++m_Entry->depth;
-}
-
-PrivateProfile::Lock::~Lock() {
-    if (--m_Entry->depth == 0)
-        m_Entry->file.reset(); // unlocks and removes the lock file
-    m_Entry->mutex.unlock();
+    DurableFile::Replace(path, bytes);
 }

@@ -2,7 +2,7 @@
 
 #include "eventargs.h"
 #include "pictureclip.h"
-#include "pointer.h"
+#include "pointerwatch.h"
 #include "propertybag.h"
 
 #include <QApplication>
@@ -12,7 +12,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QTimer>
 #include <cmath>
 
 namespace {
@@ -25,6 +24,9 @@ constexpr int NewHeight = 59;
 xpcmdbutton::xpcmdbutton(QWidget* parent) : QWidget(parent) {
     EventArgs::ensurePictures();
     pc = new PictureClip(QStringLiteral(":/controls/command_button/facestrip.png"), 1, 5);
+    // First, so that every event handler below may use it.
+    m_Pointer = new PointerWatch(this);
+    connect(m_Pointer, &PointerWatch::pointerLeft, this, &xpcmdbutton::PointerLeft);
 
     lbl = new QLabel(this);
     lbl->setObjectName(QStringLiteral("lbl"));
@@ -33,11 +35,6 @@ xpcmdbutton::xpcmdbutton(QWidget* parent) : QWidget(parent) {
     lbl->setAutoFillBackground(false); // the face shows through around the letters
     lbl->setMouseTracking(true);
     lbl->installEventFilter(this);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(10);
-    connect(Timer1, &QTimer::timeout, this, &xpcmdbutton::Timer1_Timer);
 
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
@@ -181,7 +178,7 @@ bool xpcmdbutton::event(QEvent* e) {
 
 void xpcmdbutton::changeEvent(QEvent* e) {
     if (e->type() == QEvent::EnabledChange)
-        m_ClickArmed = false; // a press cut short by disabling never becomes a click
+        m_Pointer->disarm(); // a press cut short by disabling never becomes a click
     // The enabled flag or the font changed from outside our setters (a disabled window,
     // the container's font, a form's standard "enabled"/"font" property).
     if (!m_InSetter) {
@@ -264,7 +261,7 @@ void xpcmdbutton::showEvent(QShowEvent* e) {
 // ---- pointer ----
 
 void xpcmdbutton::UserControl_MouseDown(QMouseEvent* e, QPointF args) {
-    m_ClickArmed = e->button() == Qt::LeftButton;
+    m_Pointer->pressed(e->button());
     EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), args);
     QPointer<xpcmdbutton> self(this);
     emit MouseDown(a.Button, a.Shift, a.x, a.Y);
@@ -273,10 +270,7 @@ void xpcmdbutton::UserControl_MouseDown(QMouseEvent* e, QPointF args) {
 }
 
 void xpcmdbutton::UserControl_MouseMove(QMouseEvent* e, QPointF args, QPointF here) {
-    // Switched on by every move, inside or not; a running timer keeps its rhythm.
-    if (!Timer1->isActive())
-        Timer1->start();
-    if (!EventArgs::Inside(here, size()))
+    if (!m_Pointer->moved(here))
         return; // captured while a button is held: nothing to show outside
     EventArgs::Pointer a = EventArgs::PointerEvent(e->buttons(), e->modifiers(), args);
     QPointer<xpcmdbutton> self(this);
@@ -292,13 +286,7 @@ void xpcmdbutton::UserControl_MouseUp(QMouseEvent* e, QPointF args, QPointF here
     if (!self)
         return;
     DrawRestingFace();
-    // The toolkit's click rule: the primary button went down over the control and comes
-    // up over it again.
-    const bool click = m_ClickArmed && e->button() == Qt::LeftButton && here.x() >= 0 &&
-                       here.y() >= 0 && here.x() < width() && here.y() < height();
-    if (e->button() == Qt::LeftButton)
-        m_ClickArmed = false;
-    if (click)
+    if (m_Pointer->released(e->button(), here))
         emit Click();
 }
 
@@ -317,7 +305,7 @@ void xpcmdbutton::mouseReleaseEvent(QMouseEvent* e) {
 // A double click raises nothing: its second press is not a MouseDown and its release
 // brings no Click.
 void xpcmdbutton::mouseDoubleClickEvent(QMouseEvent* e) {
-    m_ClickArmed = false;
+    m_Pointer->disarm();
     e->accept();
 }
 
@@ -340,7 +328,7 @@ bool xpcmdbutton::eventFilter(QObject* watched, QEvent* e) {
         else if (e->type() == QEvent::MouseButtonRelease)
             UserControl_MouseUp(me, args, here);
         else
-            m_ClickArmed = false;
+            m_Pointer->disarm();
         return true;
     }
     default:
@@ -348,10 +336,7 @@ bool xpcmdbutton::eventFilter(QObject* watched, QEvent* e) {
     }
 }
 
-void xpcmdbutton::Timer1_Timer() {
-    if (EventArgs::Inside(mapFromGlobal(Pointer::position()), size()))
-        return;
-    Timer1->stop();
+void xpcmdbutton::PointerLeft() {
     QPointer<xpcmdbutton> self(this);
     emit MouseOut();
     if (self)
@@ -359,7 +344,7 @@ void xpcmdbutton::Timer1_Timer() {
 }
 
 bool xpcmdbutton::isPolling() const {
-    return Timer1->isActive();
+    return m_Pointer->isPolling();
 }
 
 // ---- keys ----

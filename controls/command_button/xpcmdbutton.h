@@ -5,8 +5,8 @@
 #include <QWidget>
 
 class QLabel;
-class QTimer;
 class PictureClip;
+class PointerWatch;
 class PropertyBag;
 
 // The program's own push button in the XP look, painted from a five-cell face strip.
@@ -92,7 +92,7 @@ private:
     void UserControl_MouseMove(QMouseEvent* e, QPointF args, QPointF here);
     void UserControl_MouseUp(QMouseEvent* e, QPointF args, QPointF here);
     void UserControl_Resize();
-    void Timer1_Timer();
+    void PointerLeft();
     void DrawFace(short n);
     void DrawRestingFace();
     void setCaptionColour();
@@ -101,7 +101,7 @@ private:
     QFont ambientFont() const;
 
     QLabel* lbl = nullptr;
-    QTimer* Timer1 = nullptr;
+    PointerWatch* m_Pointer = nullptr; // Timer1 and the click rule
     PictureClip* pc = nullptr;
     QImage m_Surface;
     int m_State = 0;
@@ -110,5 +110,4 @@ private:
     bool m_FontSet = false;    // Font was given: it no longer follows the container
     bool m_CaptionSet = false; // Caption was given: it no longer follows the object name
     bool m_InSetter = false;   // a setter runs its own steps; skip the change handlers
-    bool m_ClickArmed = false; // the primary button went down over the control
 };

@@ -29,10 +29,6 @@ EventArgs::Pointer EventArgs::PointerEvent(Qt::MouseButtons buttons,
     return Pointer{Button(buttons), Shift(modifiers), float(at.x()), float(at.y())};
 }
 
-bool EventArgs::Inside(QPointF p, QSize size) {
-    return p.x() >= 0 && p.y() >= 0 && p.x() <= size.width() && p.y() <= size.height();
-}
-
 short EventArgs::KeyCode(int qtKey, Qt::KeyboardModifiers modifiers) {
     if (modifiers & Qt::KeypadModifier) {
         if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPointF>
-#include <QSize>
 #include <Qt>
 
 // The controls' event arguments in the form their handlers expect: pointer buttons and
@@ -19,9 +18,6 @@ public:
     };
     static Pointer PointerEvent(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
                                 QPointF at);
-    // Whether a point in a control's own pixels lies over a control of that size. The right
-    // and bottom edges count as inside, both for pointer moves and for the leave polling.
-    static bool Inside(QPointF p, QSize size);
 
     static short Button(Qt::MouseButtons buttons);
     static short Shift(Qt::KeyboardModifiers modifiers);

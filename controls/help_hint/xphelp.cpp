@@ -2,14 +2,13 @@
 
 #include "eventargs.h"
 #include "pictureclip.h"
-#include "pointer.h"
+#include "pointerwatch.h"
 #include "propertybag.h"
 
 #include <QDynamicPropertyChangeEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QTimer>
 
 namespace {
 constexpr int Side = 21; // 315 twips: one cell exactly
@@ -18,16 +17,15 @@ constexpr int Side = 21; // 315 twips: one cell exactly
 xphelp::xphelp(QWidget* parent) : QWidget(parent) {
     EventArgs::ensurePictures();
     pc1 = new PictureClip(QStringLiteral(":/controls/help_hint/helpstrip.png"), 1, 3);
+    // First, so that every event handler below may use it.
+    m_Pointer = new PointerWatch(this);
+    connect(m_Pointer, &PointerWatch::pointerLeft, this, &xphelp::PointerLeft);
     setFixedSize(Side, Side);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     // Running from the start: the first tick finds out whether the pointer is here.
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(10);
-    connect(Timer1, &QTimer::timeout, this, &xphelp::Timer1_Timer);
-    Timer1->start();
+    m_Pointer->poll();
 
     showCell(Resting);
 }
@@ -53,7 +51,7 @@ void xphelp::WriteProperties(PropertyBag& bag) const {
 }
 
 bool xphelp::isPolling() const {
-    return Timer1->isActive();
+    return m_Pointer->isPolling();
 }
 
 void xphelp::showCell(int n) {
@@ -80,7 +78,7 @@ bool xphelp::event(QEvent* e) {
 
 void xphelp::changeEvent(QEvent* e) {
     if (e->type() == QEvent::EnabledChange)
-        m_ClickArmed = false; // a press cut short by disabling never becomes a click
+        m_Pointer->disarm(); // a press cut short by disabling never becomes a click
     QWidget::changeEvent(e);
 }
 
@@ -98,10 +96,8 @@ void xphelp::resizeEvent(QResizeEvent* e) {
 }
 
 void xphelp::mouseMoveEvent(QMouseEvent* e) {
-    if (!Timer1->isActive())
-        Timer1->start();
     const QPointF pos = e->position();
-    if (!EventArgs::Inside(pos, size()))
+    if (!m_Pointer->moved(pos))
         return;
     EventArgs::Pointer a = EventArgs::PointerEvent(e->buttons(), e->modifiers(), pos);
     QPointer<xphelp> self(this);
@@ -111,7 +107,7 @@ void xphelp::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void xphelp::mousePressEvent(QMouseEvent* e) {
-    m_ClickArmed = e->button() == Qt::LeftButton;
+    m_Pointer->pressed(e->button());
     showCell(Pressed);
     EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), e->position());
     emit MouseDown(a.Button, a.Shift, a.x, a.Y);
@@ -120,11 +116,7 @@ void xphelp::mousePressEvent(QMouseEvent* e) {
 void xphelp::mouseReleaseEvent(QMouseEvent* e) {
     const QPointF pos = e->position();
     EventArgs::Pointer a = EventArgs::PointerEvent(e->button(), e->modifiers(), pos);
-    // The toolkit's click rule: the primary button went down and comes up over the icon.
-    const bool click = m_ClickArmed && e->button() == Qt::LeftButton && pos.x() >= 0 &&
-                       pos.y() >= 0 && pos.x() < width() && pos.y() < height();
-    if (e->button() == Qt::LeftButton)
-        m_ClickArmed = false;
+    const bool click = m_Pointer->released(e->button(), pos);
     QPointer<xphelp> self(this);
     emit MouseUp(a.Button, a.Shift, a.x, a.Y);
     if (!self || !click)
@@ -134,14 +126,11 @@ void xphelp::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void xphelp::mouseDoubleClickEvent(QMouseEvent* e) {
-    m_ClickArmed = false; // a double click raises nothing
+    m_Pointer->disarm(); // a double click raises nothing
     e->accept();
 }
 
-void xphelp::Timer1_Timer() {
-    if (EventArgs::Inside(mapFromGlobal(Pointer::position()), size()))
-        return;
-    Timer1->stop();
+void xphelp::PointerLeft() {
     QPointer<xphelp> self(this);
     emit MouseOut();
     if (self && isEnabled())

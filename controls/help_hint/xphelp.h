@@ -3,8 +3,8 @@
 #include <QImage>
 #include <QWidget>
 
-class QTimer;
 class PictureClip;
+class PointerWatch;
 class PropertyBag;
 
 // The program's help-hint icon: a fixed 21 x 21 square with three looks. Windows bind
@@ -50,11 +50,10 @@ protected:
 
 private:
     void showCell(int n);
-    void Timer1_Timer();
+    void PointerLeft();
 
-    QTimer* Timer1 = nullptr;
+    PointerWatch* m_Pointer = nullptr; // Timer1 and the click rule
     PictureClip* pc1 = nullptr;
     QImage m_Picture;
     int m_Cell = 0;
-    bool m_ClickArmed = false; // the primary button went down over the icon
 };

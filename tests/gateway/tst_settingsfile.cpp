@@ -3,10 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -54,9 +56,27 @@ private slots:
                  QStringLiteral("AB12\r\nCD34\r\nEF56"));
     }
 
+    // The three values go in with one replacement of the file: at no moment does it hold
+    // some values of this save and some of the last.
     void savingAgainReplacesValues() {
         save("a", "b", "c");
+        const int events = inotify_init1(IN_NONBLOCK);
+        QVERIFY(events >= 0);
+        const auto closing = qScopeGuard([events] { close(events); });
+        // Renames away from the temporary files too: the kernel merges like events in a row.
+        QVERIFY(inotify_add_watch(events, QFile::encodeName(m_Dir.path()).constData(),
+                                  IN_MOVED_FROM | IN_MOVED_TO) >= 0);
         save("", "h2", "x\r\ny");
+        alignas(inotify_event) char buffer[4096];
+        int replaced = 0;
+        for (ssize_t n; (n = read(events, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(p);
+                replaced += (e->mask & IN_MOVED_TO) && kFileName == QFile::decodeName(e->name);
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+        QCOMPARE(replaced, 1);
         QCOMPARE(contents(), QByteArray("[settings]\nuser=\nhost=h2\nkey=x*y\n"));
         QCOMPARE(ReadIni(kSection, kUser, m_Path), QString());
     }
@@ -124,9 +144,9 @@ private slots:
         QCOMPARE(ReadIni(kSection, kUser, path), QString());
     }
 
-    // A disk that fills up during a save (a file size limit in a child process): the write
-    // of the key fails and is reported, and the file is left as it was before the save, the
-    // user name written just before included.
+    // A disk that fills up during a save (a file size limit in a child process): the save
+    // fails and is reported, the file keeps every byte it had (not even the short user name
+    // goes in), and no temporary or lock file stays behind.
     void saveFailingHalfwayLeavesTheOldFile() {
         save("old", "h", "k");
         const QByteArray before = contents();
@@ -146,6 +166,8 @@ private slots:
         QCOMPARE(waitpid(child, &status, 0), child);
         QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         QCOMPARE(contents(), before);
+        QCOMPARE(QDir(m_Dir.path()).entryList({kFileName + "*"}, QDir::Files | QDir::Hidden),
+                 QStringList{kFileName});
     }
 
     // Two running copies saving at once: no single write is lost, and the three values
