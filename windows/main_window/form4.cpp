@@ -294,13 +294,14 @@ void Form4::closeEvent(QCloseEvent* event) {
 }
 
 void Form4::ApplyTabOrder() {
-    // The pane takes the focus through its proxy child; the proxy is what must sit in order.
-    QWidget* pane = ui->WebBrowser1->focusProxy() ? ui->WebBrowser1->focusProxy() : ui->WebBrowser1;
-    const QList<QWidget*> order{ui->plan,         ui->domain,       ui->pass,
-                                ui->user,         ui->ausr,         pane,
-                                ui->xpcmdbutton1, ui->xpcmdbutton2, ui->xpcmdbutton3,
-                                ui->xpcmdbutton4, ui->xpcmdbutton5, ui->TreeView1,
-                                ui->TreeView2};
+    // The pane takes the focus through its proxy child. The pane itself must sit in the
+    // order too (the form gives it a focus policy, or setTabOrder passes it over): where it
+    // sits is where Tab enters it, and left at the end of the chain it caught Tab after
+    // TreeView2 instead of plan.
+    const QList<QWidget*> order{
+        ui->plan,         ui->domain,       ui->pass,         ui->user,         ui->ausr,
+        ui->WebBrowser1,  ui->xpcmdbutton1, ui->xpcmdbutton2, ui->xpcmdbutton3, ui->xpcmdbutton4,
+        ui->xpcmdbutton5, ui->TreeView1,    ui->TreeView2};
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
