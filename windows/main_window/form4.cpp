@@ -306,16 +306,39 @@ void Form4::ApplyTabOrder() {
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
+namespace {
+// A button pressed, held or pressed twice beside a tree's nodes: the view would clear its
+// selection, and such a click must leave the last selected node selected to copy it again.
+// The view never sees it; the tree takes the focus all the same, before any filter runs.
+bool PressedBesideNodes(const QTreeView* tree, const QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+        const auto* e = static_cast<const QMouseEvent*>(event);
+        return e->buttons() != Qt::NoButton && !tree->indexAt(e->position().toPoint()).isValid();
+    }
+    default:
+        return false;
+    }
+}
+} // namespace
+
 bool Form4::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->centralwidget && event->type() == QEvent::Paint && m_AdvertisingPending)
         QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes); // once the paint is on screen
     if (watched == ui->WebBrowser1 && event->type() == QEvent::ChildPolished)
         ApplyTabOrder();
-    if (event->type() == QEvent::MouseButtonRelease &&
+    QTreeView* tree = watched == ui->TreeView1->viewport()   ? ui->TreeView1
+                      : watched == ui->TreeView2->viewport() ? ui->TreeView2
+                                                             : nullptr;
+    if (tree && PressedBesideNodes(tree, event))
+        return true;
+    if (tree && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == ui->TreeView1->viewport())
+        if (tree == ui->TreeView1)
             TreeView1_Click();
-        else if (watched == ui->TreeView2->viewport())
+        else
             TreeView2_Click();
     }
     return QMainWindow::eventFilter(watched, event);
