@@ -14,7 +14,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace WindowTest;
 
@@ -251,6 +254,36 @@ private slots:
                                          "&accesshash=K1%0D%0AK2&usr=bob"));
         // The list still shows the account until it is refreshed.
         QVERIFY(TreeTexts(Child<QTreeView>(w(), "TreeView1")).contains(QStringLiteral("bob")));
+
+        // An empty field is named as such; Yes still sends the request as it stands.
+        edit("ausr")->clear();
+        MessageBox::queueAnswer(MessageBox::Answer::Yes);
+        click("xpcmdbutton5");
+        QCOMPARE(MessageBox::takeShown().constLast().text,
+                 QStringLiteral("The user name field is empty. Terminate the account with an "
+                                "empty user name? Its files, mail and databases are deleted."));
+        QVERIFY(result()->lastAddress().endsWith(QStringLiteral("&usr=")));
+
+        // The box itself: Yes and No carry no access keys, and a click on No sends nothing.
+        MessageBox::setScripted(false);
+        QStringList buttons;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answer.stop();
+            for (const QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+        });
+        answer.start(10);
+        const int sent = result()->history().size();
+        click("xpcmdbutton5");
+        MessageBox::setScripted(true);
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"No", "Yes"}));
+        QCOMPARE(result()->history().size(), sent);
     }
 
     void treeClicksReplaceTheField() {

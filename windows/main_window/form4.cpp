@@ -434,11 +434,15 @@ void Form4::xpcmdbutton4_Click() {
 void Form4::xpcmdbutton5_Click() {
     const QString account = ui->ausr->text();
     // Terminating deletes the account's data on the server: nothing goes out without a Yes.
-    if (!MessageBox::Confirm(this,
-                             QStringLiteral("Terminate the account %1? Its files, mail and "
-                                            "databases are deleted.")
-                                 .arg(account),
-                             QStringLiteral("Terminate Account")))
+    // An empty field is named as such rather than leaving a gap where the name would be.
+    const QString question =
+        account.isEmpty()
+            ? QStringLiteral("The user name field is empty. Terminate the account with an "
+                             "empty user name?")
+            : QStringLiteral("Terminate the account %1?").arg(account);
+    if (!MessageBox::Confirm(
+            this, question + QStringLiteral(" Its files, mail and databases are deleted."),
+            QStringLiteral("Terminate Account")))
         return;
     ShowCommandPage(QStringLiteral("Terminate Account"),
                     Requests::Terminate(connection(), account));
