@@ -21,32 +21,27 @@
 
 using namespace WindowTest;
 
-class TstMainWindow : public QObject {
+class TstMainWindow : public QObject, Fixture {
     Q_OBJECT
 
-    std::unique_ptr<TestHttpServer> m_Server;
-    std::unique_ptr<QTemporaryDir> m_Dir;
     std::unique_ptr<Form4> m_Window;
 
     Form4* w() const { return m_Window.get(); }
-    QString base() const { return m_Server->baseAddress(); }
     BrowserPane* result() const { return Child<BrowserPane>(w(), "WebBrowser1"); }
     QLineEdit* edit(const char* name) const { return Child<QLineEdit>(w(), name); }
-    void click(const char* button) const { emit Child<xpcmdbutton>(w(), button)->Click(); }
+    void click(const char* button) const {
+        QTest::mouseClick(Child<xpcmdbutton>(w(), button), Qt::LeftButton);
+    }
     static QPoint NodeCentre(QTreeView* tree, int row) {
         return tree->visualRect(tree->model()->index(row, 0)).center();
     }
 
 private slots:
     void init() {
-        RecordPlatform();
-        m_Server = std::make_unique<TestHttpServer>();
-        ServeGateway(*m_Server);
-        m_Dir = std::make_unique<QTemporaryDir>();
-        const QString path = m_Dir->filePath(QStringLiteral("settings.whm"));
-        WriteSettings(path, QStringLiteral("root"), QStringLiteral("whm.example"),
+        QVERIFY(SetUp());
+        WriteSettings(settingsPath(), QStringLiteral("root"), QStringLiteral("whm.example"),
                       QStringLiteral("K1*K2"));
-        m_Window = std::make_unique<Form4>(base(), path);
+        m_Window = std::make_unique<Form4>(base(), settingsPath());
         m_Window->Start();
         QVERIFY(m_Window->isVisible());
         QVERIFY(MessageBox::takeShown().isEmpty());
@@ -54,8 +49,7 @@ private slots:
     }
     void cleanup() {
         m_Window.reset();
-        m_Server.reset();
-        m_Dir.reset();
+        TearDown();
     }
 
     void layoutFollowsTheForm() {
@@ -339,8 +333,7 @@ private slots:
         click("xpcmdbutton2");
         const QStringList first = TreeTexts(accounts);
         QCOMPARE(first, (QStringList{"a", "", "b c", ""}));
-        // The second time with the mouse, through the button's own Click.
-        QTest::mouseClick(Child<xpcmdbutton>(w(), "xpcmdbutton2"), Qt::LeftButton);
+        click("xpcmdbutton2");
         QCOMPARE(TreeTexts(accounts), first);
         QCOMPARE(TreeTexts(packages), (QStringList{"basic", "gold"}));
         const QString q = QStringLiteral("?user=root&host=whm.example&accesshash=K1%0D%0AK2");
@@ -362,8 +355,8 @@ private slots:
     }
 
     void helpMessages() {
-        emit Child<xphelp>(w(), "xphelp1")->Click();
-        emit Child<xphelp>(w(), "xphelp2")->Click();
+        QTest::mouseClick(Child<xphelp>(w(), "xphelp1"), Qt::LeftButton);
+        QTest::mouseClick(Child<xphelp>(w(), "xphelp2"), Qt::LeftButton);
         const QList<MessageBox::Shown> shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0].text, QStringLiteral("To create an account you need to fill in\r\n"
