@@ -166,23 +166,15 @@ void FillAgainstPlainGet(Form4& w, int runs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QString binary;
-    QString base;
-    int runs = 5;
+    const BenchArguments args(argc, argv);
+    QString binary = args.gatewayBinary();
+    const QString base = args.gatewayBase();
+    const int runs = args.runs();
     QList<int> counts{4, 10'000, 100'000};
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg == "--gateway" && i + 1 < argc)
-            binary = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--gateway-base" && i + 1 < argc)
-            base = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--runs" && i + 1 < argc)
-            runs = std::max(1, QByteArray(argv[++i]).toInt());
-        else if (arg == "--accounts" && i + 1 < argc) {
-            counts.clear();
-            for (const QByteArray& n : QByteArray(argv[++i]).split(','))
-                counts << n.toInt();
-        }
+    if (const QString accounts = args.value(QStringLiteral("--accounts")); !accounts.isEmpty()) {
+        counts.clear();
+        for (const QString& n : accounts.split(QLatin1Char(',')))
+            counts << n.toInt();
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -191,6 +183,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrowserProcesses::ShareOneRenderer();
     QApplication app(argc, argv);
+    // The offscreen platform skips the window system and understates a refresh.
+    std::printf("Qt platform: %s\n", qPrintable(QGuiApplication::platformName()));
     if (binary.isEmpty())
         binary = BenchGateway::DefaultBinary();
     if (!base.isEmpty())
