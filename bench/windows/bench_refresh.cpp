@@ -7,10 +7,12 @@
 // it also times the window's own fetch, split and fill of the account list against a plain GET of
 // the same address, alternating, in the same run. Prints figures; asserts nothing.
 //
-//     bench_refresh [--gateway PATH | --gateway-base URL] [--runs N] [--accounts N,N,...]
+//     xvfb-run -a bench_refresh [--gateway PATH | --gateway-base URL] [--runs N]
+//                               [--accounts N,N,...]
 //
 // --gateway-base uses a gateway already running (its account count is whatever it holds);
 // otherwise PATH (default: corvala-gateway beside this program) is started once per count.
+// Without a display it runs offscreen, which leaves out the window system's share.
 
 #include "benchgateway.h"
 #include "browserprocesses.h"
@@ -182,6 +184,7 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrowserProcesses::ShareOneRenderer();
+    BrowserProcesses::DrawInSoftware();
     QApplication app(argc, argv);
     // The offscreen platform skips the window system and understates a refresh.
     std::printf("Qt platform: %s\n", qPrintable(QGuiApplication::platformName()));

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (!engineDefaults)
         BrowserProcesses::ShareOneRenderer();
+    BrowserProcesses::DrawInSoftware();
     QApplication app(argc, argv);
     const double appMs = BenchProcess::MsSinceProcessStart();
 

@@ -4,6 +4,7 @@
 // temporary folder, and the platform's outside effects switched to recording.
 
 #include "browserpane.h"
+#include "browserprocesses.h"
 #include "form4.h"
 #include "messagebox.h"
 #include "programend.h"
@@ -100,6 +101,7 @@ template <class T> T* Child(QObject* parent, const char* name) {
 #define CORVALA_WINDOW_TEST_MAIN(TestClass)                                                        \
     int main(int argc, char** argv) {                                                              \
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
+        BrowserProcesses::DrawInSoftware();                                                        \
         QApplication app(argc, argv);                                                              \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
         TestClass tc;                                                                              \
