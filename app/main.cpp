@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     // The browser panes share one GL context; this must be set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrowserProcesses::ShareOneRenderer();
+    BrowserProcesses::DrawInSoftware();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvala"));
     QApplication::setDesktopFileName(QStringLiteral("corvala"));

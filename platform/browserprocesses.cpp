@@ -1,6 +1,7 @@
 #include "browserprocesses.h"
 
 #include <QByteArray>
+#include <QQuickWindow>
 #include <QtGlobal>
 
 namespace BrowserProcesses {
@@ -16,6 +17,11 @@ void ShareOneRenderer() {
         flags += ' ';
     flags += "--renderer-process-limit=1";
     qputenv(kVariable, flags);
+}
+
+void DrawInSoftware() {
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 } // namespace BrowserProcesses

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 
 namespace {
@@ -45,6 +46,9 @@ bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& ti
     }
     QMessageBox box(QMessageBox::Question, TitleOrProgramName(title), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    // The program has no access keys; the toolkit's own texts underline Y and N.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Yes"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("No"));
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

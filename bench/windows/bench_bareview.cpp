@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     QTest::qWait(settleMs);
     const BenchProcess::Memory m = BenchProcess::TreeMemory();
     std::printf("bare shown_ms=%.0f pss_kib=%lld rss_kib=%lld processes=%d app_ms=%.0f "
-                "built_ms=%.0f\n",
-                shownMs, m.pssKiB, m.rssKiB, m.processes, appMs, loadedMs);
+                "built_ms=%.0f platform=%s\n",
+                shownMs, m.pssKiB, m.rssKiB, m.processes, appMs, loadedMs,
+                qPrintable(QGuiApplication::platformName()));
     return 0;
 }

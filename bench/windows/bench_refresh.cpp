@@ -7,10 +7,12 @@
 // it also times the window's own fetch, split and fill of the account list against a plain GET of
 // the same address, alternating, in the same run. Prints figures; asserts nothing.
 //
-//     bench_refresh [--gateway PATH | --gateway-base URL] [--runs N] [--accounts N,N,...]
+//     xvfb-run -a bench_refresh [--gateway PATH | --gateway-base URL] [--runs N]
+//                               [--accounts N,N,...]
 //
 // --gateway-base uses a gateway already running (its account count is whatever it holds);
 // otherwise PATH (default: corvala-gateway beside this program) is started once per count.
+// Without a display it runs offscreen, which leaves out the window system's share.
 
 #include "benchgateway.h"
 #include "browserprocesses.h"
@@ -166,23 +168,15 @@ void FillAgainstPlainGet(Form4& w, int runs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QString binary;
-    QString base;
-    int runs = 5;
+    const BenchArguments args(argc, argv);
+    QString binary = args.gatewayBinary();
+    const QString base = args.gatewayBase();
+    const int runs = args.runs();
     QList<int> counts{4, 10'000, 100'000};
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg == "--gateway" && i + 1 < argc)
-            binary = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--gateway-base" && i + 1 < argc)
-            base = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--runs" && i + 1 < argc)
-            runs = std::max(1, QByteArray(argv[++i]).toInt());
-        else if (arg == "--accounts" && i + 1 < argc) {
-            counts.clear();
-            for (const QByteArray& n : QByteArray(argv[++i]).split(','))
-                counts << n.toInt();
-        }
+    if (const QString accounts = args.value(QStringLiteral("--accounts")); !accounts.isEmpty()) {
+        counts.clear();
+        for (const QString& n : accounts.split(QLatin1Char(',')))
+            counts << n.toInt();
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -190,7 +184,10 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrowserProcesses::ShareOneRenderer();
+    BrowserProcesses::DrawInSoftware();
     QApplication app(argc, argv);
+    // The offscreen platform skips the window system and understates a refresh.
+    std::printf("Qt platform: %s\n", qPrintable(QGuiApplication::platformName()));
     if (binary.isEmpty())
         binary = BenchGateway::DefaultBinary();
     if (!base.isEmpty())

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (!engineDefaults)
         BrowserProcesses::ShareOneRenderer();
+    BrowserProcesses::DrawInSoftware();
     QApplication app(argc, argv);
     const double appMs = BenchProcess::MsSinceProcessStart();
 
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
     const BenchProcess::Memory m = BenchProcess::TreeMemory();
     // Where the time before showing went: application, window built, start-up done.
     std::printf("corvala shown_ms=%.0f pss_kib=%lld rss_kib=%lld processes=%d app_ms=%.0f "
-                "built_ms=%.0f started_ms=%.0f\n",
-                shownMs, m.pssKiB, m.rssKiB, m.processes, appMs, builtMs, startedMs);
+                "built_ms=%.0f started_ms=%.0f platform=%s\n",
+                shownMs, m.pssKiB, m.rssKiB, m.processes, appMs, builtMs, startedMs,
+                qPrintable(QGuiApplication::platformName()));
     return 0;
 }

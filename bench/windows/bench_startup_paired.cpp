@@ -20,6 +20,7 @@
 namespace {
 
 struct Run {
+    QString platform; // the Qt platform the program ran on
     double shownMs = 0;
     double pssKiB = 0;
     double rssKiB = 0;
@@ -37,11 +38,13 @@ bool RunOnce(const QString& program, const QStringList& args, Run& run) {
         return false;
     }
     const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    auto field = [&](const char* key) {
-        const QRegularExpression re(QStringLiteral("%1=(\\d+)").arg(QLatin1String(key)));
-        return re.match(out).captured(1).toDouble();
+    auto text = [&](const char* key) {
+        const QRegularExpression re(QStringLiteral("%1=(\\S+)").arg(QLatin1String(key)));
+        return re.match(out).captured(1);
     };
-    run = Run{field("shown_ms"), field("pss_kib"), field("rss_kib"), int(field("processes"))};
+    auto field = [&](const char* key) { return text(key).toDouble(); };
+    run = Run{text("platform"), field("shown_ms"), field("pss_kib"), field("rss_kib"),
+              int(field("processes"))};
     return run.shownMs > 0;
 }
 
@@ -54,21 +57,15 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QString binary = BenchGateway::DefaultBinary();
-    QString base;
-    int runs = 5;
+    const BenchArguments args(argc, argv);
+    QString binary = args.gatewayBinary();
+    if (binary.isEmpty())
+        binary = BenchGateway::DefaultBinary();
+    QString base = args.gatewayBase();
+    const int runs = args.runs();
     QStringList startupArgs;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg == "--gateway" && i + 1 < argc)
-            binary = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--gateway-base" && i + 1 < argc)
-            base = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--runs" && i + 1 < argc)
-            runs = QByteArray(argv[++i]).toInt();
-        else if (arg == "--engine-defaults")
-            startupArgs << QStringLiteral("--engine-defaults");
-    }
+    if (args.flag(QStringLiteral("--engine-defaults")))
+        startupArgs << QStringLiteral("--engine-defaults");
     BenchGateway gateway;
     if (base.isEmpty())
         base = gateway.start(binary, -1);
@@ -92,6 +89,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "run %d failed\n", i + 1);
             return 1;
         }
+        if (i == 0) // the offscreen platform leaves out real drawing
+            std::printf("Qt platform: %s (corvala), %s (bare)\n", qPrintable(c.platform),
+                        qPrintable(b.platform));
         std::printf("run %d: corvala shown %.0f ms, PSS %.0f MiB, RSS %.0f MiB, %d processes | "
                     "bare shown %.0f ms, PSS %.0f MiB, RSS %.0f MiB, %d processes\n",
                     i + 1, c.shownMs, c.pssKiB / 1024, c.rssKiB / 1024, c.processes, b.shownMs,

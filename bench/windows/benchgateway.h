@@ -1,6 +1,7 @@
 #pragma once
 
-// A real corvala-gateway in demo mode on 127.0.0.1, for the window benchmarks.
+// A real corvala-gateway in demo mode on 127.0.0.1, for the window benchmarks, and the
+// command line they share.
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -8,6 +9,7 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 
 class BenchGateway {
 public:
@@ -50,4 +52,32 @@ public:
 
 private:
     QProcess m_Process;
+};
+
+// --gateway PATH, --gateway-base URL and --runs N, as every window benchmark takes them;
+// each one's own options are read by name.
+class BenchArguments {
+public:
+    BenchArguments(int argc, char** argv) {
+        for (int i = 1; i < argc; ++i)
+            m_Args << QString::fromLocal8Bit(argv[i]);
+    }
+
+    // The word after name, or fallback when name is not given.
+    QString value(const QString& name, const QString& fallback = QString()) const {
+        const qsizetype at = m_Args.lastIndexOf(name);
+        return at >= 0 && at + 1 < m_Args.size() ? m_Args[at + 1] : fallback;
+    }
+    bool flag(const QString& name) const { return m_Args.contains(name); }
+
+    // Empty: corvala-gateway beside the benchmark.
+    QString gatewayBinary() const { return value(QStringLiteral("--gateway")); }
+    // A gateway already running; empty: start one.
+    QString gatewayBase() const { return value(QStringLiteral("--gateway-base")); }
+    int runs() const {
+        return std::max(1, value(QStringLiteral("--runs"), QStringLiteral("5")).toInt());
+    }
+
+private:
+    QStringList m_Args;
 };

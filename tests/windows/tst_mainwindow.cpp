@@ -14,36 +14,34 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace WindowTest;
 
-class TstMainWindow : public QObject {
+class TstMainWindow : public QObject, Fixture {
     Q_OBJECT
 
-    std::unique_ptr<TestHttpServer> m_Server;
-    std::unique_ptr<QTemporaryDir> m_Dir;
     std::unique_ptr<Form4> m_Window;
 
     Form4* w() const { return m_Window.get(); }
-    QString base() const { return m_Server->baseAddress(); }
     BrowserPane* result() const { return Child<BrowserPane>(w(), "WebBrowser1"); }
     QLineEdit* edit(const char* name) const { return Child<QLineEdit>(w(), name); }
-    void click(const char* button) const { emit Child<xpcmdbutton>(w(), button)->Click(); }
+    void click(const char* button) const {
+        QTest::mouseClick(Child<xpcmdbutton>(w(), button), Qt::LeftButton);
+    }
     static QPoint NodeCentre(QTreeView* tree, int row) {
         return tree->visualRect(tree->model()->index(row, 0)).center();
     }
 
 private slots:
     void init() {
-        RecordPlatform();
-        m_Server = std::make_unique<TestHttpServer>();
-        ServeGateway(*m_Server);
-        m_Dir = std::make_unique<QTemporaryDir>();
-        const QString path = m_Dir->filePath(QStringLiteral("settings.whm"));
-        WriteSettings(path, QStringLiteral("root"), QStringLiteral("whm.example"),
+        QVERIFY(SetUp());
+        WriteSettings(settingsPath(), QStringLiteral("root"), QStringLiteral("whm.example"),
                       QStringLiteral("K1*K2"));
-        m_Window = std::make_unique<Form4>(base(), path);
+        m_Window = std::make_unique<Form4>(base(), settingsPath());
         m_Window->Start();
         QVERIFY(m_Window->isVisible());
         QVERIFY(MessageBox::takeShown().isEmpty());
@@ -51,8 +49,7 @@ private slots:
     }
     void cleanup() {
         m_Window.reset();
-        m_Server.reset();
-        m_Dir.reset();
+        TearDown();
     }
 
     void layoutFollowsTheForm() {
@@ -125,45 +122,34 @@ private slots:
                               QString(18, QLatin1Char('-')) + " (disabled)", "About Corvala"}));
     }
 
-    void focusStartsInPlanAndTabFollowsTheOrder() {
+    void focusStartsInPlanAndTabComesRound() {
         w()->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w()));
         QCOMPARE(QApplication::focusWidget(), edit("plan"));
+        // Key by key through the whole order and back to plan.
+        const QStringList order{"domain",       "pass",         "user",         "ausr",
+                                "WebBrowser1",  "xpcmdbutton1", "xpcmdbutton2", "xpcmdbutton3",
+                                "xpcmdbutton4", "xpcmdbutton5", "TreeView1",    "TreeView2",
+                                "plan"};
+        // A control made of several widgets (the pane) is named by its outermost one.
+        const auto focused = [&order] {
+            QWidget* at = QApplication::focusWidget();
+            while (at && !order.contains(at->objectName()))
+                at = at->parentWidget();
+            return at ? at->objectName() : QStringLiteral("<outside the order>");
+        };
         QStringList reached;
-        for (int i = 0; i < 4; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            reached << QApplication::focusWidget()->objectName();
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QWidget* from = QApplication::focusWidget();
+            QTest::keyClick(from, Qt::Key_Tab);
+            QTRY_VERIFY(QApplication::focusWidget() != from);
+            reached << focused();
         }
-        QCOMPARE(reached, (QStringList{"domain", "pass", "user", "ausr"}));
-
-        // The rest of the chain, as the focus moves on from ausr.
-        const QStringList expected{"plan",         "domain",       "pass",         "user",
-                                   "ausr",         "WebBrowser1",  "xpcmdbutton1", "xpcmdbutton2",
-                                   "xpcmdbutton3", "xpcmdbutton4", "xpcmdbutton5", "TreeView1",
-                                   "TreeView2"};
-        QStringList chain;
-        QWidget* at = edit("plan");
-        do {
-            for (QWidget* named = at; named && named != w(); named = named->parentWidget())
-                if (expected.contains(named->objectName())) {
-                    // A control made of several widgets counts where it first appears.
-                    if (!chain.contains(named->objectName()))
-                        chain << named->objectName();
-                    break;
-                }
-            at = at->nextInFocusChain();
-        } while (at != edit("plan"));
-        // Widgets that take no focus drop out of the order, the rest keep it.
-        QStringList focusable;
-        for (const QString& name : expected)
-            if (Child<QWidget>(w(), name.toLatin1().constData())->focusPolicy() & Qt::TabFocus ||
-                name == QLatin1String("WebBrowser1"))
-                focusable << name;
-        QStringList chainFocusable;
-        for (const QString& name : chain)
-            if (focusable.contains(name))
-                chainFocusable << name;
-        QCOMPARE(chainFocusable.join(u' '), focusable.join(u' '));
+        QCOMPARE(reached, order);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("x"));
+        QCOMPARE(edit("plan")->text(), QStringLiteral("x")); // Tab selected all it held
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focused(), QStringLiteral("TreeView2"));
     }
 
     void userStopsAtEightCharacters() {
@@ -262,24 +248,64 @@ private slots:
                                          "&accesshash=K1%0D%0AK2&usr=bob"));
         // The list still shows the account until it is refreshed.
         QVERIFY(TreeTexts(Child<QTreeView>(w(), "TreeView1")).contains(QStringLiteral("bob")));
+
+        // An empty field is named as such; Yes still sends the request as it stands.
+        edit("ausr")->clear();
+        MessageBox::queueAnswer(MessageBox::Answer::Yes);
+        click("xpcmdbutton5");
+        QCOMPARE(MessageBox::takeShown().constLast().text,
+                 QStringLiteral("The user name field is empty. Terminate the account with an "
+                                "empty user name? Its files, mail and databases are deleted."));
+        QVERIFY(result()->lastAddress().endsWith(QStringLiteral("&usr=")));
+
+        // The box itself: Yes and No carry no access keys, and a click on No sends nothing.
+        MessageBox::setScripted(false);
+        QStringList buttons;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answer.stop();
+            for (const QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+        });
+        answer.start(10);
+        const int sent = result()->history().size();
+        click("xpcmdbutton5");
+        MessageBox::setScripted(true);
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"No", "Yes"}));
+        QCOMPARE(result()->history().size(), sent);
     }
 
     void treeClicksReplaceTheField() {
         auto* accounts = Child<QTreeView>(w(), "TreeView1");
         auto* packages = Child<QTreeView>(w(), "TreeView2");
+        const auto clickBeside = [](QTreeView* tree) {
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                              QPoint(10, tree->viewport()->height() - 5));
+        };
         QTest::mouseClick(accounts->viewport(), Qt::LeftButton, {}, NodeCentre(accounts, 1));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
 
-        // A click on the selected node again, and one beside the nodes, copy it again.
+        // A click on the selected node again, and beside the nodes every time, copies it
+        // again over what was typed.
         edit("ausr")->setText(QStringLiteral("typed"));
         QTest::mouseClick(accounts->viewport(), Qt::LeftButton, {}, NodeCentre(accounts, 1));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
-        edit("ausr")->setText(QStringLiteral("typed"));
-        QTest::mouseClick(accounts->viewport(), Qt::LeftButton, {},
-                          QPoint(10, accounts->viewport()->height() - 5));
-        QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
+        for (int i = 0; i < 2; ++i) {
+            edit("ausr")->setText(QStringLiteral("typed"));
+            clickBeside(accounts);
+            QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
+        }
 
         QTest::mouseClick(packages->viewport(), Qt::LeftButton, {}, NodeCentre(packages, 1));
+        QCOMPARE(edit("plan")->text(), QStringLiteral("gold"));
+        edit("plan")->setText(QStringLiteral("typed"));
+        clickBeside(packages);
+        clickBeside(packages);
         QCOMPARE(edit("plan")->text(), QStringLiteral("gold"));
         QCOMPARE(edit("ausr")->text(), QStringLiteral("bob"));
 
@@ -307,8 +333,7 @@ private slots:
         click("xpcmdbutton2");
         const QStringList first = TreeTexts(accounts);
         QCOMPARE(first, (QStringList{"a", "", "b c", ""}));
-        // The second time with the mouse, through the button's own Click.
-        QTest::mouseClick(Child<xpcmdbutton>(w(), "xpcmdbutton2"), Qt::LeftButton);
+        click("xpcmdbutton2");
         QCOMPARE(TreeTexts(accounts), first);
         QCOMPARE(TreeTexts(packages), (QStringList{"basic", "gold"}));
         const QString q = QStringLiteral("?user=root&host=whm.example&accesshash=K1%0D%0AK2");
@@ -330,8 +355,8 @@ private slots:
     }
 
     void helpMessages() {
-        emit Child<xphelp>(w(), "xphelp1")->Click();
-        emit Child<xphelp>(w(), "xphelp2")->Click();
+        QTest::mouseClick(Child<xphelp>(w(), "xphelp1"), Qt::LeftButton);
+        QTest::mouseClick(Child<xphelp>(w(), "xphelp2"), Qt::LeftButton);
         const QList<MessageBox::Shown> shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0].text, QStringLiteral("To create an account you need to fill in\r\n"

@@ -16,26 +16,24 @@
 
 using namespace WindowTest;
 
-class TstSettingsDialog : public QObject {
+class TstSettingsDialog : public QObject, Fixture {
     Q_OBJECT
 
-    std::unique_ptr<TestHttpServer> m_Server;
-    std::unique_ptr<QTemporaryDir> m_Dir;
-
-    QString settingsPath() const { return m_Dir->filePath(QStringLiteral("settings.whm")); }
     QString stored(const QString& key) const {
         return ReadIni(SettingsFile::kSection, key, settingsPath());
     }
     static QLineEdit* user(Form7* d) { return Child<QLineEdit>(d, "user"); }
     static QLineEdit* host(Form7* d) { return Child<QLineEdit>(d, "host"); }
     static QPlainTextEdit* key(Form7* d) { return Child<QPlainTextEdit>(d, "key"); }
-    static void save(Form7* d) { emit Child<xpcmdbutton>(d, "xpcmdbutton1")->Click(); }
+    static void save(Form7* d) {
+        QTest::mouseClick(Child<xpcmdbutton>(d, "xpcmdbutton1"), Qt::LeftButton);
+    }
 
     // A visible main window with the dialog opened from its menu.
     std::unique_ptr<Form4> windowWithDialog() {
         WriteSettings(settingsPath(), QStringLiteral("root"), QStringLiteral("whm.example"),
                       QStringLiteral("L1*L2"));
-        auto w = std::make_unique<Form4>(m_Server->baseAddress(), settingsPath());
+        auto w = std::make_unique<Form4>(base(), settingsPath());
         w->Start();
         Child<QAction>(w.get(), "settin")->trigger();
         m_Server->clearRecorded();
@@ -44,16 +42,8 @@ class TstSettingsDialog : public QObject {
     }
 
 private slots:
-    void init() {
-        RecordPlatform();
-        m_Server = std::make_unique<TestHttpServer>();
-        ServeGateway(*m_Server);
-        m_Dir = std::make_unique<QTemporaryDir>();
-    }
-    void cleanup() {
-        m_Server.reset();
-        m_Dir.reset();
-    }
+    void init() { QVERIFY(SetUp()); }
+    void cleanup() { TearDown(); }
 
     void layoutAndLoad() {
         auto w = windowWithDialog();
@@ -164,7 +154,7 @@ private slots:
     }
 
     void saveShowsTheWindowStartUpHid() {
-        auto w = std::make_unique<Form4>(m_Server->baseAddress(), settingsPath());
+        auto w = std::make_unique<Form4>(base(), settingsPath());
         w->Start(); // no file: hidden, dialog open
         QVERIFY(w->isHidden());
         Form7* d = w->settingsDialog();
@@ -189,8 +179,7 @@ private slots:
         QFile f(blocker);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        auto w = std::make_unique<Form4>(m_Server->baseAddress(),
-                                         blocker + QStringLiteral("/settings.whm"));
+        auto w = std::make_unique<Form4>(base(), blocker + QStringLiteral("/settings.whm"));
         w->Start();
         QVERIFY(w->isHidden());
         MessageBox::takeShown();
@@ -252,7 +241,7 @@ private slots:
     void helpMessageChangesNothing() {
         auto w = windowWithDialog();
         Form7* d = w->settingsDialog();
-        emit Child<xphelp>(d, "xphelp1")->Click();
+        QTest::mouseClick(Child<xphelp>(d, "xphelp1"), Qt::LeftButton);
         const QList<MessageBox::Shown> shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QStringLiteral("Help"));

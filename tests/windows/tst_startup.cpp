@@ -17,14 +17,9 @@
 
 using namespace WindowTest;
 
-class TstStartUp : public QObject {
+class TstStartUp : public QObject, Fixture {
     Q_OBJECT
 
-    std::unique_ptr<TestHttpServer> m_Server;
-    std::unique_ptr<QTemporaryDir> m_Dir;
-
-    QString settingsPath() const { return m_Dir->filePath(QStringLiteral("settings.whm")); }
-    QString base() const { return m_Server->baseAddress(); }
     std::unique_ptr<Form4> startedWindow(const QString& gateway = QString()) {
         auto w = std::make_unique<Form4>(gateway.isEmpty() ? base() : gateway, settingsPath());
         w->Start();
@@ -41,18 +36,8 @@ class TstStartUp : public QObject {
     }
 
 private slots:
-    void init() {
-        RecordPlatform();
-        m_Server = std::make_unique<TestHttpServer>();
-        ServeGateway(*m_Server);
-        m_Dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_Dir->isValid());
-    }
-    void cleanup() {
-        MessageBox::setScripted(true); // drops a hook a test may have left
-        m_Server.reset();
-        m_Dir.reset();
-    }
+    void init() { QVERIFY(SetUp()); }
+    void cleanup() { TearDown(); }
 
     void completeSettingsShowTheWindowWithBothLists() {
         WriteSettings(settingsPath(), QStringLiteral("root"), QStringLiteral("whm.example"),

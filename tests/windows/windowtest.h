@@ -4,6 +4,7 @@
 // temporary folder, and the platform's outside effects switched to recording.
 
 #include "browserpane.h"
+#include "browserprocesses.h"
 #include "form4.h"
 #include "messagebox.h"
 #include "programend.h"
@@ -18,12 +19,6 @@
 #include <memory>
 
 namespace WindowTest {
-
-inline void RecordPlatform() {
-    MessageBox::setScripted(true);
-    SystemBrowser::setRecording(true);
-    ProgramEnd::setRecording(true);
-}
 
 // A gateway answering the version and both lists.
 inline void ServeGateway(TestHttpServer& server, const QByteArray& version = "1.7",
@@ -65,6 +60,34 @@ inline QStringList ShownTexts(const QList<MessageBox::Shown>& shown) {
     return texts;
 }
 
+// What each window test starts from and ends with: the platform recording, a gateway on
+// 127.0.0.1 answering the version and both lists, and a temporary folder for settings.whm.
+class Fixture {
+protected:
+    std::unique_ptr<TestHttpServer> m_Server;
+    std::unique_ptr<QTemporaryDir> m_Dir;
+
+    // For the test's init(); false when the folder could not be made.
+    bool SetUp() {
+        MessageBox::setScripted(true);
+        SystemBrowser::setRecording(true);
+        ProgramEnd::setRecording(true);
+        m_Server = std::make_unique<TestHttpServer>();
+        ServeGateway(*m_Server);
+        m_Dir = std::make_unique<QTemporaryDir>();
+        return m_Dir->isValid();
+    }
+    // For the test's cleanup(), once its windows are gone.
+    void TearDown() {
+        MessageBox::setScripted(true); // drops a hook a test may have left
+        m_Server.reset();
+        m_Dir.reset();
+    }
+
+    QString base() const { return m_Server->baseAddress(); }
+    QString settingsPath() const { return m_Dir->filePath(QStringLiteral("settings.whm")); }
+};
+
 template <class T> T* Child(QObject* parent, const char* name) {
     T* child = parent->findChild<T*>(QString::fromLatin1(name));
     if (!child)
@@ -78,6 +101,7 @@ template <class T> T* Child(QObject* parent, const char* name) {
 #define CORVALA_WINDOW_TEST_MAIN(TestClass)                                                        \
     int main(int argc, char** argv) {                                                              \
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
+        BrowserProcesses::DrawInSoftware();                                                        \
         QApplication app(argc, argv);                                                              \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
         TestClass tc;                                                                              \

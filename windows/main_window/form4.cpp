@@ -294,27 +294,51 @@ void Form4::closeEvent(QCloseEvent* event) {
 }
 
 void Form4::ApplyTabOrder() {
-    // The pane takes the focus through its proxy child; the proxy is what must sit in order.
-    QWidget* pane = ui->WebBrowser1->focusProxy() ? ui->WebBrowser1->focusProxy() : ui->WebBrowser1;
-    const QList<QWidget*> order{ui->plan,         ui->domain,       ui->pass,
-                                ui->user,         ui->ausr,         pane,
-                                ui->xpcmdbutton1, ui->xpcmdbutton2, ui->xpcmdbutton3,
-                                ui->xpcmdbutton4, ui->xpcmdbutton5, ui->TreeView1,
-                                ui->TreeView2};
+    // The pane takes the focus through its proxy child. The pane itself must sit in the
+    // order too (the form gives it a focus policy, or setTabOrder passes it over): where it
+    // sits is where Tab enters it, and left at the end of the chain it caught Tab after
+    // TreeView2 instead of plan.
+    const QList<QWidget*> order{
+        ui->plan,         ui->domain,       ui->pass,         ui->user,         ui->ausr,
+        ui->WebBrowser1,  ui->xpcmdbutton1, ui->xpcmdbutton2, ui->xpcmdbutton3, ui->xpcmdbutton4,
+        ui->xpcmdbutton5, ui->TreeView1,    ui->TreeView2};
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
+
+namespace {
+// A button pressed, held or pressed twice beside a tree's nodes: the view would clear its
+// selection, and such a click must leave the last selected node selected to copy it again.
+// The view never sees it; the tree takes the focus all the same, before any filter runs.
+bool PressedBesideNodes(const QTreeView* tree, const QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+        const auto* e = static_cast<const QMouseEvent*>(event);
+        return e->buttons() != Qt::NoButton && !tree->indexAt(e->position().toPoint()).isValid();
+    }
+    default:
+        return false;
+    }
+}
+} // namespace
 
 bool Form4::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->centralwidget && event->type() == QEvent::Paint && m_AdvertisingPending)
         QTimer::singleShot(0, this, &Form4::SendAdvertisingPanes); // once the paint is on screen
     if (watched == ui->WebBrowser1 && event->type() == QEvent::ChildPolished)
         ApplyTabOrder();
-    if (event->type() == QEvent::MouseButtonRelease &&
+    QTreeView* tree = watched == ui->TreeView1->viewport()   ? ui->TreeView1
+                      : watched == ui->TreeView2->viewport() ? ui->TreeView2
+                                                             : nullptr;
+    if (tree && PressedBesideNodes(tree, event))
+        return true;
+    if (tree && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == ui->TreeView1->viewport())
+        if (tree == ui->TreeView1)
             TreeView1_Click();
-        else if (watched == ui->TreeView2->viewport())
+        else
             TreeView2_Click();
     }
     return QMainWindow::eventFilter(watched, event);
@@ -410,11 +434,15 @@ void Form4::xpcmdbutton4_Click() {
 void Form4::xpcmdbutton5_Click() {
     const QString account = ui->ausr->text();
     // Terminating deletes the account's data on the server: nothing goes out without a Yes.
-    if (!MessageBox::Confirm(this,
-                             QStringLiteral("Terminate the account %1? Its files, mail and "
-                                            "databases are deleted.")
-                                 .arg(account),
-                             QStringLiteral("Terminate Account")))
+    // An empty field is named as such rather than leaving a gap where the name would be.
+    const QString question =
+        account.isEmpty()
+            ? QStringLiteral("The user name field is empty. Terminate the account with an "
+                             "empty user name?")
+            : QStringLiteral("Terminate the account %1?").arg(account);
+    if (!MessageBox::Confirm(
+            this, question + QStringLiteral(" Its files, mail and databases are deleted."),
+            QStringLiteral("Terminate Account")))
         return;
     ShowCommandPage(QStringLiteral("Terminate Account"),
                     Requests::Terminate(connection(), account));
