@@ -84,7 +84,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             }
             line.whmHosts.push_back(text);
         } else if (arg == "--whm-timeout" || arg == "--max-connections" ||
-                   arg == "--demo-accounts") {
+                   arg == "--max-connections-per-address" || arg == "--demo-accounts") {
             if (!value(text))
                 break;
             long long count = 0;
@@ -92,6 +92,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.whmTimeout = static_cast<int>(count);
             } else if (arg == "--max-connections" && parseCount(text, count, 1, 1'000'000)) {
                 line.maxConnections = static_cast<std::size_t>(count);
+            } else if (arg == "--max-connections-per-address" &&
+                       parseCount(text, count, 1, 1'000'000)) {
+                line.maxConnectionsPerAddress = static_cast<std::size_t>(count);
             } else if (arg == "--demo-accounts" && parseCount(text, count, 0, 10'000'000)) {
                 line.demoAccounts = static_cast<int>(count);
                 line.demo = true;
@@ -125,9 +128,11 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
 
 std::string CommandLine::usage() {
     return "Usage: corvala-gateway [--listen HOST:PORT] [--tls-cert FILE --tls-key FILE]\n"
-           "                       [--max-connections N] [--whm-host NAME]... [--whm-port PORT]\n"
+           "                       [--max-connections N] [--max-connections-per-address N]\n"
+           "                       [--whm-host NAME]... [--whm-port PORT]\n"
            "                       [--whm-ca FILE] [--whm-timeout SECONDS]\n"
            "                       [--demo] [--demo-accounts N]\n"
+
            "\n"
            "The gateway between the Corvala desktop program and a WHM server.\n"
            "\n"
@@ -137,6 +142,9 @@ std::string CommandLine::usage() {
            "  --tls-cert FILE        serve HTTPS with the certificate chain in FILE (PEM)\n"
            "  --tls-key FILE         the private key of that certificate (PEM)\n"
            "  --max-connections N    connections served at once; more are refused (default 512)\n"
+           "  --max-connections-per-address N\n"
+           "                         connections served at once from one peer address; more\n"
+           "                         from it are refused while others are served (default 64)\n"
            "  --whm-host NAME        allow WHM requests to NAME only (repeat for more hosts);\n"
            "                         needed to reach a WHM on loopback or link-local addresses\n"
            "  --whm-port PORT        WHM's HTTPS port (default 2087)\n"
@@ -146,5 +154,6 @@ std::string CommandLine::usage() {
            "                         last byte (default 50 s, 240 s for account creation)\n"
            "  --demo                 answer from a simulated WHM server held in memory\n"
            "  --demo-accounts N      the demo holds N generated accounts (user00001, ...)\n"
-           "                         instead of the sample ones; implies --demo\n";
+           "                         instead of the sample ones; implies --demo\n"
+           "  -h, --help             print this help and exit\n";
 }

@@ -17,6 +17,7 @@ struct CommandLine {
     std::string tlsCertificateFile;
     std::string tlsKeyFile;
     std::size_t maxConnections = 512;
+    std::size_t maxConnectionsPerAddress = 64;
     bool showHelp = false;
     std::string error; // set when the arguments cannot be used
 

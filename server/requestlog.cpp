@@ -9,8 +9,10 @@
 
 namespace {
 
-// Control characters would let a request forge log lines of its own.
+// Control characters would let a request forge log lines of its own. Whatever lies beyond
+// a whole line's length is never looked at: the line is cut there anyway.
 std::string printable(std::string_view text) {
+    text = text.substr(0, RequestLog::maxLineBytes + 1);
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -38,7 +40,7 @@ std::string timestamp() {
 
 } // namespace
 
-RequestLog::RequestLog(std::ostream& out) : m_out(out) {}
+RequestLog::RequestLog(std::ostream& out) : m_writer(out) {}
 
 std::string RequestLog::harmlessTarget(std::string_view target) {
     // Only parameters known to be harmless are kept, compared after decoding exactly as
@@ -59,23 +61,47 @@ std::string RequestLog::harmlessTarget(std::string_view target) {
     return std::string(out.buffer());
 }
 
-void RequestLog::request(std::string_view remoteAddress, std::string_view method,
-                         std::string_view target, int status) {
-    write(printable(remoteAddress) + " " + printable(method) + " " +
-          printable(harmlessTarget(target)) + " " + std::to_string(status));
+std::string RequestLog::lineOf(const RequestRecord& record) {
+    using Outcome = RequestRecord::Outcome;
+    std::string line = printable(record.clientAddress) + " " + printable(record.method) + " " +
+                       printable(record.target) + " " +
+                       (record.clientLeft ? std::string("-") : std::to_string(record.status));
+    if (!record.whmFunction.empty()) {
+        static constexpr const char* words[] = {"",     "done",   "refused", "not known",
+                                                "busy", "listed", "failed",  "cancelled"};
+        line += " " + printable(record.whmFunction) + " " +
+                words[static_cast<std::size_t>(record.outcome)];
+        if (!record.detail.empty())
+            line += (record.outcome == Outcome::Listed ? " " : ": ") + printable(record.detail);
+    } else if (!record.detail.empty()) {
+        line += " " + printable(record.detail);
+    }
+    if (record.clientLeft)
+        line += " (the client went away: no answer sent)";
+    return line;
 }
 
-void RequestLog::whmFailure(std::string_view function, std::string_view host,
-                            std::string_view reason) {
-    write("WHM " + printable(function) + " on " + printable(host) +
-          " failed: " + printable(reason));
+void RequestLog::request(const RequestRecord& record) {
+    write(lineOf(record));
 }
 
 void RequestLog::note(std::string_view text) {
     write(printable(text));
 }
 
-void RequestLog::write(const std::string& line) {
-    std::lock_guard lock(m_mutex);
-    m_out << timestamp() << " " << line << '\n' << std::flush;
+void RequestLog::flush() {
+    m_writer.flush();
+}
+
+void RequestLog::write(std::string line) {
+    if (line.size() > maxLineBytes) {
+        static constexpr std::string_view mark = " [cut]";
+        std::size_t keep = maxLineBytes - mark.size();
+        // Never half a UTF-8 character.
+        while (keep > 0 && (static_cast<unsigned char>(line[keep]) & 0xC0) == 0x80)
+            --keep;
+        line.resize(keep);
+        line += mark;
+    }
+    m_writer.post(timestamp() + " " + line);
 }

@@ -23,18 +23,22 @@ TEST(GatewayCommandLine, PlainHttpOnlyOnLoopback) {
 
 TEST(GatewayCommandLine, LimitsAndAllowList) {
     CommandLine line = parse({"--whm-timeout", "7", "--whm-host", "localhost", "--whm-host",
-                              "127.0.0.1", "--max-connections", "9", "--demo-accounts", "10000"});
+                              "127.0.0.1", "--max-connections", "9", "--demo-accounts", "10000",
+                              "--max-connections-per-address", "3"});
     EXPECT_EQ(line.error, "");
     EXPECT_EQ(line.whmTimeout, 7);
     EXPECT_EQ(line.whmHosts, (std::vector<std::string>{"localhost", "127.0.0.1"}));
     EXPECT_EQ(line.maxConnections, 9u);
+    EXPECT_EQ(line.maxConnectionsPerAddress, 3u);
     EXPECT_EQ(line.demoAccounts, 10000);
     EXPECT_TRUE(line.demo);
-    for (const auto& bad : std::vector<std::vector<std::string>>{{"--whm-timeout", "0"},
-                                                                 {"--whm-timeout", "5s"},
-                                                                 {"--max-connections", "-1"},
-                                                                 {"--demo-accounts", "x"},
-                                                                 {"--whm-host", ""}})
+    for (const auto& bad :
+         std::vector<std::vector<std::string>>{{"--whm-timeout", "0"},
+                                               {"--whm-timeout", "5s"},
+                                               {"--max-connections", "-1"},
+                                               {"--max-connections-per-address", "0"},
+                                               {"--demo-accounts", "x"},
+                                               {"--whm-host", ""}})
         EXPECT_NE(parse(bad).error, "") << bad[0] << " " << bad[1];
 }
 

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "whmapi.h"
+#include "whmsimulator.h"
+
+#include <atomic>
+#include <chrono>
+
+// A WHM that takes its time: each call waits on a timer, which honours cancellation as a
+// WHM client's call does, then answers as the simulator would. Counts the calls begun and
+// the calls cancelled.
+class SlowWhm : public WhmApi {
+public:
+    explicit SlowWhm(std::chrono::milliseconds delay) : m_delay(delay) {}
+
+    boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) override;
+
+    int begun() const { return m_begun; }
+    int cancelled() const { return m_cancelled; }
+
+private:
+    std::chrono::milliseconds m_delay;
+    WhmSimulator m_simulator;
+    std::atomic<int> m_begun{0};
+    std::atomic<int> m_cancelled{0};
+};
