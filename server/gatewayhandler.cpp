@@ -49,6 +49,22 @@ std::string cutShort(std::string_view text, std::size_t most) {
     return std::string(text.substr(0, most)) + "...";
 }
 
+// Why the login in query cannot go to WHM, or empty. A control character has no place in
+// a user or host name, nor in a key beyond the line breaks of a remote access key.
+std::string refusalOfLogin(const Query& query) {
+    static constexpr std::pair<const char*, const char*> fields[] = {
+        {"user", "user name"}, {"host", "host"}, {"accesshash", "access key"}};
+    for (const auto& [key, name] : fields) {
+        const bool lineBreaksAllowed = std::string_view(key) == "accesshash";
+        for (char c : valueOf(query, key)) {
+            auto u = static_cast<unsigned char>(c);
+            if ((u < 0x20 || u == 0x7f) && !(lineBreaksAllowed && (c == '\r' || c == '\n')))
+                return std::string("The WHM ") + name + " holds a control character.";
+        }
+    }
+    return {};
+}
+
 void setBody(GatewayReply& reply, http::status status, const char* type, std::string body) {
     reply.message.result(status);
     reply.message.set(http::field::content_type, type);
@@ -136,6 +152,13 @@ asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& 
             setBody(reply, http::status::ok, textType, CORVALA_VERSION);
         } else if (!callsWhm(path)) {
             setBody(reply, http::status::not_found, htmlType, SitePages::notFound());
+        } else if (std::string refusal = refusalOfLogin(query); !refusal.empty()) {
+            // Refused before any WHM call: the value would end up in WHM's header.
+            reply.record.detail = refusal;
+            setBody(reply, http::status::bad_request, isListPath(path) ? textType : htmlType,
+                    isListPath(path)
+                        ? refusal + "\n"
+                        : SitePages::commandResult(false, "The request was refused", refusal));
         } else if (path == "/clients.php") {
             // Parameter lists are built before co_await: g++ 12 cannot take braced lists there.
             Params params{{"want", "user"}};
