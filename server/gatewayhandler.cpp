@@ -150,6 +150,9 @@ asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& 
             setBody(reply, http::status::ok, htmlType, SitePages::tips(m_tipCount++));
         } else if (path == "/version.txt") { // compared whole by the program: no line break
             setBody(reply, http::status::ok, textType, CORVALA_VERSION);
+        } else if (path == "/favicon.ico") {
+            setBody(reply, http::status::ok, "image/png", std::string(SitePages::favicon()));
+            reply.message.set(http::field::cache_control, "max-age=86400");
         } else if (!callsWhm(path)) {
             setBody(reply, http::status::not_found, htmlType, SitePages::notFound());
         } else if (std::string refusal = refusalOfLogin(query); !refusal.empty()) {

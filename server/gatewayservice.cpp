@@ -14,6 +14,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core/detect_ssl.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/stream_traits.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -75,6 +76,8 @@ struct GatewayService::Impl {
     void refuse(tcp::socket& socket);
     asio::awaitable<void> serveConnection(beast::tcp_stream stream, ConnectionSlots::Slot slot,
                                           std::string remote, CancellationSignal cancel);
+    asio::awaitable<void> answerPlainHttp(beast::tcp_stream& stream, beast::flat_buffer& buffer,
+                                          const std::string& remote);
     template <class Stream>
     asio::awaitable<void> session(Stream& stream, beast::flat_buffer& buffer,
                                   ConnectionSlots::Slot& slot, const std::string& remote,
@@ -264,6 +267,13 @@ asio::awaitable<void> GatewayService::Impl::serveConnection(beast::tcp_stream st
             co_await session(stream, buffer, slot, remote, cancel);
             co_return;
         }
+        auto [detectError, isTls] = co_await beast::async_detect_ssl(stream, buffer, tuple);
+        if (detectError)
+            co_return;
+        if (!isTls) {
+            co_await answerPlainHttp(stream, buffer, remote);
+            co_return;
+        }
         beast::ssl_stream<beast::tcp_stream> tls(std::move(stream), *m_tls);
         auto [handshakeError, used] =
             co_await tls.async_handshake(ssl::stream_base::server, buffer.data(), tuple);
@@ -273,6 +283,31 @@ asio::awaitable<void> GatewayService::Impl::serveConnection(beast::tcp_stream st
         co_await session(tls, buffer, slot, remote, cancel);
     } catch (const std::exception&) {
         // The peer went away or broke the protocol, or the service stops: nothing to answer.
+    }
+}
+
+// Plain HTTP sent to the HTTPS port: a short answer saying so, rather than a silent close.
+asio::awaitable<void> GatewayService::Impl::answerPlainHttp(beast::tcp_stream& stream,
+                                                            beast::flat_buffer& buffer,
+                                                            const std::string& remote) {
+    GatewayReply reply = GatewayHandler::refusal(
+        http::status::bad_request, "This port speaks HTTPS: ask for https:// instead of http://.",
+        remote);
+    m_log.request(reply.record);
+    stream.expires_after(m_options.limits.writeTime);
+    auto [writeError, written] = co_await http::async_write(stream, reply.message, tuple);
+    if (writeError)
+        co_return;
+    co_await closeGracefully(stream);
+    // The rest of the request is read and dropped before the close: closing with unread
+    // bytes would reset the connection, and the client could lose the answer.
+    stream.expires_after(std::chrono::seconds(1));
+    for (std::size_t dropped = 0; dropped < 64 * 1024;) {
+        buffer.clear();
+        auto [ec, n] = co_await stream.async_read_some(buffer.prepare(4096), tuple);
+        if (ec)
+            break;
+        dropped += n;
     }
 }
 

@@ -3,11 +3,11 @@
 #include "httpswhmapi.h"
 #include "requestlog.h"
 #include "servicecontext.h"
+#include "systemdnotify.h"
 #include "whmsimulator.h"
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <malloc.h>
 #include <memory>
@@ -38,15 +38,18 @@ int main(int argc, char** argv) {
         std::cout << CommandLine::usage();
         return 0;
     }
+    if (line.showVersion) {
+        std::cout << "corvala-gateway " CORVALA_VERSION "\n";
+        return 0;
+    }
     if (!line.error.empty()) {
         std::cerr << "corvala-gateway: " << line.error << "\n\n" << CommandLine::usage();
         return 2;
     }
-    for (const std::string& file : {line.whmCaFile, line.tlsCertificateFile, line.tlsKeyFile}) {
-        if (!file.empty() && !std::ifstream(file)) {
-            std::cerr << "corvala-gateway: cannot read " << file << "\n";
-            return 2;
-        }
+    if (std::string why = line.unreadableFile(std::getenv("INVOCATION_ID") != nullptr);
+        !why.empty()) {
+        std::cerr << "corvala-gateway: " << why << "\n";
+        return 2;
     }
 
     // Declared in the order they depend on one another, so they go in the reverse: the
@@ -98,10 +101,12 @@ int main(int argc, char** argv) {
     std::string address = (line.tls() ? "https://" : "http://") + host + ":" + std::to_string(port);
     std::cout << "corvala-gateway listening on " << address
               << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
+    SystemdNotify::ready("Serving " + address + (line.demo ? " (demo: simulated WHM)" : ""));
 
     std::thread signals([&service, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        SystemdNotify::stopping();
         service.stop();
     });
     bool served = service.run();

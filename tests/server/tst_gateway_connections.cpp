@@ -295,7 +295,10 @@ TEST(GatewayConnections, HttpsWhenGivenACertificate) {
         gateway.get("/clients.php", {{"user", "root"}, {"host", "localhost"}, {"accesshash", "K"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, "alice<BR>bob<BR>carol<BR>dave");
-    EXPECT_FALSE(httpGet(gateway.port(), "/version.txt", {}, 2s)) << "no plain HTTP beside it";
+    auto plain = httpGet(gateway.port(), "/version.txt", {}, 2s);
+    ASSERT_TRUE(plain) << "plain HTTP is answered, and told to use HTTPS";
+    EXPECT_EQ(plain->status, 400);
+    EXPECT_NE(plain->body.find("speaks HTTPS"), std::string::npos) << plain->body;
 
     options.tlsKeyFile = certificate.folder() + "/missing.pem";
     RequestLog log(std::cerr);
