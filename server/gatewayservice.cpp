@@ -13,6 +13,7 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/detect_ssl.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -348,10 +349,14 @@ asio::awaitable<void> GatewayService::Impl::session(Stream& stream, beast::flat_
             GatewayRequest request{parser.release(), remote};
             ClientWatch watch(tcp.socket(), slot, cancel);
             reply = co_await m_handler.handle(request);
-            reply.record.clientLeft = watch.clientLeft();
+            asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
+            if (watch.clientLeft())
+                reply.record.unsentBecause = "the client went away";
+            else if (state.cancelled() != asio::cancellation_type::none)
+                reply.record.unsentBecause = "the gateway stopped";
         }
         m_log.request(reply.record);
-        if (reply.record.clientLeft)
+        if (!reply.record.unsentBecause.empty())
             co_return;
         tcp.expires_after(limits.writeTime);
         auto [writeError, written] = co_await http::async_write(stream, reply.message, tuple);

@@ -65,7 +65,7 @@ std::string RequestLog::lineOf(const RequestRecord& record) {
     using Outcome = RequestRecord::Outcome;
     std::string line = printable(record.clientAddress) + " " + printable(record.method) + " " +
                        printable(record.target) + " " +
-                       (record.clientLeft ? std::string("-") : std::to_string(record.status));
+                       (record.unsentBecause.empty() ? std::to_string(record.status) : "-");
     if (!record.whmFunction.empty()) {
         static constexpr const char* words[] = {"",     "done",   "refused", "not known",
                                                 "busy", "listed", "failed",  "cancelled"};
@@ -76,8 +76,8 @@ std::string RequestLog::lineOf(const RequestRecord& record) {
     } else if (!record.detail.empty()) {
         line += " " + printable(record.detail);
     }
-    if (record.clientLeft)
-        line += " (the client went away: no answer sent)";
+    if (!record.unsentBecause.empty())
+        line += " (no answer sent: " + printable(record.unsentBecause) + ")";
     return line;
 }
 

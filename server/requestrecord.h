@@ -23,6 +23,6 @@ struct RequestRecord {
     int status = 0;
     std::string whmFunction; // empty: no WHM call
     Outcome outcome = Outcome::NoCall;
-    std::string detail;      // WHM's reason (cut short), a list's size, why nothing was called
-    bool clientLeft = false; // the client went away before its answer: nothing was sent
+    std::string detail;          // WHM's reason (cut short), a list's size, why nothing was called
+    std::string unsentBecause{}; // why no answer was sent (the client went away); empty: sent
 };
