@@ -284,6 +284,22 @@ TEST(GatewayConnections, StopEndsSessionsAndWhmCallsInFlight) {
     EXPECT_NE(log.find("removeacct not known"), std::string::npos) << log;
 }
 
+TEST(GatewayConnections, StopDropsWhatIgnoresItAfterItsGrace) {
+    SlowWhm whm(30s, false);
+    GatewayService::Options options;
+    options.limits.stopGrace = 200ms;
+    GatewayUnderTest gateway(whm, options);
+    RawClient list(gateway.port());
+    list.send("GET /paks.php?user=root&host=whm.invalid&accesshash=K HTTP/1.1\r\n\r\n");
+    for (int i = 0; i < 200 && whm.begun() < 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    auto start = Clock::now();
+    std::string log = gateway.stopAndReadLog();
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_NE(log.find("1 connections or WHM calls ignored the stop; dropped"), std::string::npos)
+        << log;
+}
+
 TEST(GatewayConnections, HttpsWhenGivenACertificate) {
     WhmSimulator whm;
     SelfSignedCertificate certificate;
