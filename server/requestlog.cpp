@@ -62,22 +62,24 @@ std::string RequestLog::harmlessTarget(std::string_view target) {
 }
 
 std::string RequestLog::lineOf(const RequestRecord& record) {
-    using Outcome = RequestRecord::Outcome;
-    std::string line = printable(record.clientAddress) + " " + printable(record.method) + " " +
-                       printable(record.target) + " " +
-                       (record.unsentBecause.empty() ? std::to_string(record.status) : "-");
+    static constexpr const char* outcomes[] = {"",     "done",   "refused", "not known",
+                                               "busy", "listed", "failed",  "cancelled"};
+    std::string line = printable(record.clientAddress);
+    line.append(" ").append(printable(record.method));
+    line.append(" ").append(printable(record.target));
+    line.append(" ").append(record.unsentBecause.empty() ? std::to_string(record.status) : "-");
     if (!record.whmFunction.empty()) {
-        static constexpr const char* words[] = {"",     "done",   "refused", "not known",
-                                                "busy", "listed", "failed",  "cancelled"};
-        line += " " + printable(record.whmFunction) + " " +
-                words[static_cast<std::size_t>(record.outcome)];
-        if (!record.detail.empty())
-            line += (record.outcome == Outcome::Listed ? " " : ": ") + printable(record.detail);
-    } else if (!record.detail.empty()) {
-        line += " " + printable(record.detail);
+        line.append(" ").append(printable(record.whmFunction));
+        line.append(" ").append(outcomes[static_cast<std::size_t>(record.outcome)]);
+    }
+    if (!record.detail.empty()) {
+        // "listed 4 names", "refused: reason"
+        const bool reason =
+            !record.whmFunction.empty() && record.outcome != RequestRecord::Outcome::Listed;
+        line.append(reason ? ": " : " ").append(printable(record.detail));
     }
     if (!record.unsentBecause.empty())
-        line += " (no answer sent: " + printable(record.unsentBecause) + ")";
+        line.append(" (no answer sent: ").append(printable(record.unsentBecause)).append(")");
     return line;
 }
 
