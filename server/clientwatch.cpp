@@ -1,5 +1,6 @@
 #include "clientwatch.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <optional>
@@ -14,6 +15,7 @@ struct ClientWatch::State : std::enable_shared_from_this<State> {
         : socket(socket), slot(slot), session(std::move(session)) {}
 
     void waitForBytes() {
+        waiting = true;
         socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](auto ec) {
             if (!ec && !self->stopped)
                 self->look();
@@ -47,6 +49,7 @@ struct ClientWatch::State : std::enable_shared_from_this<State> {
     ConnectionSlots::Slot& slot;
     std::shared_ptr<asio::cancellation_signal> session;
     std::optional<asio::steady_timer> pause; // made once bytes are waiting
+    bool waiting = false;                    // a wait on the socket may be under way
     bool stopped = false;
     bool left = false;
 };
@@ -54,14 +57,19 @@ struct ClientWatch::State : std::enable_shared_from_this<State> {
 ClientWatch::ClientWatch(tcp::socket& socket, ConnectionSlots::Slot& slot,
                          std::shared_ptr<asio::cancellation_signal> session)
     : m_state(std::make_shared<State>(socket, slot, std::move(session))) {
-    m_state->waitForBytes();
+    // Begun once the request's handling first waits: a request answered at once (a page,
+    // the demo's simulator) never needs the watch, and costs no wait on the socket.
+    asio::post(socket.get_executor(), [state = m_state] {
+        if (!state->stopped)
+            state->waitForBytes();
+    });
 }
 
 ClientWatch::~ClientWatch() {
     // The waits under way end with operation_aborted and touch nothing but their state.
     m_state->stopped = true;
     boost::system::error_code ignored;
-    if (!m_state->left)
+    if (m_state->waiting && !m_state->left)
         m_state->socket.cancel(ignored);
     if (m_state->pause)
         m_state->pause->cancel();
