@@ -17,11 +17,6 @@ std::optional<ConnectionSlots::Slot> ConnectionSlots::take(const std::string& ad
     return Slot(this, address);
 }
 
-std::size_t ConnectionSlots::inUse() const {
-    std::lock_guard lock(m_mutex);
-    return m_inUse;
-}
-
 void ConnectionSlots::giveBack(const std::string& address) {
     std::lock_guard lock(m_mutex);
     --m_inUse;

@@ -31,14 +31,13 @@ public:
 
     // A place for a connection from address, or none when either cap is reached.
     std::optional<Slot> take(const std::string& address);
-    std::size_t inUse() const;
 
 private:
     void giveBack(const std::string& address);
 
     const std::size_t m_total;
     const std::size_t m_perAddress;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::size_t m_inUse = 0;
     std::map<std::string, std::size_t> m_byAddress;
 };

@@ -25,14 +25,13 @@ public:
     // Waits until every line so far is written.
     void flush();
 
-    // The line a record makes, without its time stamp.
-    static std::string lineOf(const RequestRecord& record);
-
     // The target as it may be logged: its path and only the user, host and account-name
     // parameters; a target that cannot be read loses its whole query.
     static std::string harmlessTarget(std::string_view target);
 
 private:
+    // The line a record makes, without its time stamp.
+    static std::string lineOf(const RequestRecord& record);
     void write(std::string line);
 
     LogWriter m_writer;
