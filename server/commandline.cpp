@@ -2,7 +2,11 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +54,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         std::string text;
         if (arg == "--help" || arg == "-h") {
             line.showHelp = true;
+        } else if (arg == "--version") {
+            line.showVersion = true;
         } else if (arg == "--demo") {
             line.demo = true;
         } else if (arg == "--listen") {
@@ -84,7 +90,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             }
             line.whmHosts.push_back(text);
         } else if (arg == "--whm-timeout" || arg == "--max-connections" ||
-                   arg == "--demo-accounts") {
+                   arg == "--max-connections-per-address" || arg == "--demo-accounts") {
             if (!value(text))
                 break;
             long long count = 0;
@@ -92,6 +98,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.whmTimeout = static_cast<int>(count);
             } else if (arg == "--max-connections" && parseCount(text, count, 1, 1'000'000)) {
                 line.maxConnections = static_cast<std::size_t>(count);
+            } else if (arg == "--max-connections-per-address" &&
+                       parseCount(text, count, 1, 1'000'000)) {
+                line.maxConnectionsPerAddress = static_cast<std::size_t>(count);
             } else if (arg == "--demo-accounts" && parseCount(text, count, 0, 10'000'000)) {
                 line.demoAccounts = static_cast<int>(count);
                 line.demo = true;
@@ -110,7 +119,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             break;
         }
     }
-    if (!line.error.empty() || line.showHelp)
+    if (!line.error.empty() || line.showHelp || line.showVersion)
         return line;
     if (line.tlsCertificateFile.empty() != line.tlsKeyFile.empty()) {
         line.error = "--tls-cert and --tls-key go together";
@@ -123,11 +132,42 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     return line;
 }
 
+std::string CommandLine::unreadableFile(bool runBySystemd) const {
+    const std::pair<const char*, const std::string&> files[] = {
+        {"--whm-ca", whmCaFile}, {"--tls-cert", tlsCertificateFile}, {"--tls-key", tlsKeyFile}};
+    for (const auto& [option, file] : files) {
+        if (file.empty())
+            continue;
+        // Read, not only opened: a folder opens, and fails only when read.
+        int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        char byte;
+        int error = fd < 0 || ::read(fd, &byte, 1) < 0 ? errno : 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (error == 0)
+            continue;
+        std::string why =
+            std::string("cannot read ") + option + " " + file + ": " + std::strerror(error);
+        if (runBySystemd) {
+            // The service's throw-away user reads nothing that is root's alone.
+            std::string name = file.substr(file.rfind('/') + 1);
+            why += "\nRun by systemd, the service reads files in root-only folders through "
+                   "its credentials: put LoadCredential=" +
+                   name + ":" + file + " in a drop-in and give " + option + " %d/" + name +
+                   " (see corvala-gateway(1))";
+        }
+        return why;
+    }
+    return {};
+}
+
 std::string CommandLine::usage() {
     return "Usage: corvala-gateway [--listen HOST:PORT] [--tls-cert FILE --tls-key FILE]\n"
-           "                       [--max-connections N] [--whm-host NAME]... [--whm-port PORT]\n"
+           "                       [--max-connections N] [--max-connections-per-address N]\n"
+           "                       [--whm-host NAME]... [--whm-port PORT]\n"
            "                       [--whm-ca FILE] [--whm-timeout SECONDS]\n"
            "                       [--demo] [--demo-accounts N]\n"
+           "       corvala-gateway --version | --help\n"
            "\n"
            "The gateway between the Corvala desktop program and a WHM server.\n"
            "\n"
@@ -137,14 +177,21 @@ std::string CommandLine::usage() {
            "  --tls-cert FILE        serve HTTPS with the certificate chain in FILE (PEM)\n"
            "  --tls-key FILE         the private key of that certificate (PEM)\n"
            "  --max-connections N    connections served at once; more are refused (default 512)\n"
+           "  --max-connections-per-address N\n"
+           "                         connections served at once from one peer address; more\n"
+           "                         from it are refused while others are served (default 64)\n"
            "  --whm-host NAME        allow WHM requests to NAME only (repeat for more hosts);\n"
            "                         needed to reach a WHM on loopback or link-local addresses\n"
            "  --whm-port PORT        WHM's HTTPS port (default 2087)\n"
            "  --whm-ca FILE          trust the CA or self-signed certificate in FILE (PEM) for\n"
-           "                         WHM instead of the system's store\n"
+           "                         WHM instead of the system's store. Under systemd, hand a\n"
+           "                         root-only file over with LoadCredential=whm-ca.pem:FILE\n"
+           "                         and give --whm-ca %d/whm-ca.pem\n"
            "  --whm-timeout SECONDS  the most one WHM call may take, from connecting to the\n"
            "                         last byte (default 50 s, 240 s for account creation)\n"
            "  --demo                 answer from a simulated WHM server held in memory\n"
            "  --demo-accounts N      the demo holds N generated accounts (user00001, ...)\n"
-           "                         instead of the sample ones; implies --demo\n";
+           "                         instead of the sample ones; implies --demo\n"
+           "  --version              print the version and exit\n"
+           "  -h, --help             print this help and exit\n";
 }

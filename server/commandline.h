@@ -17,11 +17,17 @@ struct CommandLine {
     std::string tlsCertificateFile;
     std::string tlsKeyFile;
     std::size_t maxConnections = 512;
+    std::size_t maxConnectionsPerAddress = 64;
     bool showHelp = false;
+    bool showVersion = false;
     std::string error; // set when the arguments cannot be used
 
     bool tls() const { return !tlsCertificateFile.empty(); }
 
     static CommandLine parse(const std::vector<std::string>& args);
+    // Why a file named on the command line cannot be read, naming the file and the
+    // system's reason; empty when every one can be. Run by systemd, it adds how a file
+    // in a folder only root reads reaches the service.
+    std::string unreadableFile(bool runBySystemd) const;
     static std::string usage();
 };

@@ -1,25 +1,29 @@
 #include "gatewayservice.h"
 
-#include "sitepages.h"
+#include "clientwatch.h"
+#include "connectionslots.h"
+#include "servicecontext.h"
+#include "taskgroup.h"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
-#include <boost/asio/io_context.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core/detect_ssl.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/stream_traits.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
-#include <boost/url/parse.hpp>
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -33,83 +37,74 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr const char* htmlType = "text/html; charset=utf-8";
-constexpr const char* textType = "text/plain; charset=utf-8";
 constexpr auto tuple = asio::as_tuple(asio::use_awaitable);
+// A session's own cancellation: the stop emits it, and so does a client that goes away.
+using CancellationSignal = std::shared_ptr<asio::cancellation_signal>;
 
-using Query = std::vector<std::pair<std::string, std::string>>;
-using Params = std::vector<std::pair<std::string, std::string>>;
-
-// The first value of key, as the desktop program sends each key once.
-std::string valueOf(const Query& query, std::string_view key) {
-    for (const auto& [k, v] : query)
-        if (k == key)
-            return v;
-    return {};
+// The status for a request that could not be read, or none when the connection is simply
+// over (closed, timed out, cancelled).
+std::optional<http::status> refusalFor(const beast::error_code& ec) {
+    if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
+        return http::status::request_header_fields_too_large;
+    if (ec == http::error::body_limit)
+        return http::status::payload_too_large;
+    if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == asio::error::eof ||
+        ec == asio::error::connection_reset || ec == asio::error::operation_aborted ||
+        ec == ssl::error::stream_truncated)
+        return std::nullopt;
+    return http::status::bad_request;
 }
 
-// The WHM call a request asks for, with the login it carries.
-WhmRequest requestOf(const Query& query, std::string function, Params params,
-                     std::chrono::seconds timeout) {
-    return {valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"),
-            std::move(function),    std::move(params),      timeout};
+asio::awaitable<void> closeGracefully(beast::tcp_stream& stream) {
+    beast::error_code ignored;
+    stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    co_return;
 }
-
-struct Reply {
-    http::status status = http::status::ok;
-    const char* type = htmlType;
-    std::string body;
-};
-
-bool isListPath(std::string_view path) {
-    return path == "/clients.php" || path == "/paks.php";
+asio::awaitable<void> closeGracefully(beast::ssl_stream<beast::tcp_stream>& stream) {
+    stream.next_layer().expires_after(std::chrono::seconds(2));
+    co_await stream.async_shutdown(tuple);
 }
 
 } // namespace
 
 struct GatewayService::Impl {
-    Impl(asio::io_context* context, WhmApi& whm, RequestLog& log, Options options)
-        : m_whm(whm), m_log(log), m_options(std::move(options)),
-          m_ownContext(context ? nullptr : std::make_unique<asio::io_context>()),
-          m_ioc(context ? *context : *m_ownContext) {}
+    Impl(ServiceContext& context, WhmApi& whm, RequestLog& log, Options options)
+        : m_ioc(context), m_handler(whm, options.timeouts), m_log(log),
+          m_options(std::move(options)),
+          m_slots(m_options.limits.maxConnections, m_options.limits.maxConnectionsPerAddress) {}
 
     asio::awaitable<void> acceptLoop();
     void refuse(tcp::socket& socket);
-    template <class Stream> asio::awaitable<void> session(Stream stream, std::string remote);
-    asio::awaitable<Reply> answer(std::string_view path, const Query& query);
-    asio::awaitable<WhmOutcome> callWhm(const Query& query, std::string function, Params params,
-                                        std::chrono::seconds timeout);
-    asio::awaitable<Reply> list(const Query& query, const char* function, Params params,
-                                const char* arrayKey, const char* nameKey);
-    asio::awaitable<Reply> create(const Query& query);
-    asio::awaitable<Reply> accountCommand(const Query& query, const char* accountKey,
-                                          const char* function, const char* whmUserKey,
-                                          const char* doneText, const char* failText);
+    asio::awaitable<void> serveConnection(beast::tcp_stream stream, ConnectionSlots::Slot slot,
+                                          std::string remote, CancellationSignal cancel);
+    asio::awaitable<void> answerPlainHttp(beast::tcp_stream& stream, beast::flat_buffer& buffer,
+                                          const std::string& remote);
+    template <class Stream>
+    asio::awaitable<void> session(Stream& stream, beast::flat_buffer& buffer,
+                                  ConnectionSlots::Slot& slot, const std::string& remote,
+                                  const CancellationSignal& cancel);
+    asio::awaitable<void> stopWhenDone();
+    std::size_t tasksLeft() const { return m_tasks.size() + m_handler.commandsInFlight(); }
 
-    WhmApi& m_whm;
+    ServiceContext& m_ioc;
+    GatewayHandler m_handler;
     RequestLog& m_log;
     Options m_options;
+    ConnectionSlots m_slots;
+    TaskGroup m_tasks; // the accept loop and the sessions
     std::string m_bindError;
-    std::atomic<unsigned> m_tipCount{0};
-    std::atomic<std::size_t> m_connections{0};
     std::atomic<bool> m_running{false};
-    // Declared before the io_context: connections still open when it goes use it.
+    std::atomic<bool> m_stopping{false};
     std::optional<ssl::context> m_tls;
-    std::unique_ptr<asio::io_context> m_ownContext;
-    asio::io_context& m_ioc;
-    tcp::acceptor m_acceptor{m_ioc};
+    asio::strand<asio::io_context::executor_type> m_acceptStrand{m_ioc.get_executor()};
+    tcp::acceptor m_acceptor{m_acceptStrand};
 };
 
-GatewayService::GatewayService(WhmApi& whm, RequestLog& log, Options options)
-    : m_impl(std::make_unique<Impl>(nullptr, whm, log, std::move(options))) {}
-
-GatewayService::GatewayService(asio::io_context& context, WhmApi& whm, RequestLog& log,
+GatewayService::GatewayService(ServiceContext& context, WhmApi& whm, RequestLog& log,
                                Options options)
-    : m_impl(std::make_unique<Impl>(&context, whm, log, std::move(options))) {}
+    : m_impl(std::make_unique<Impl>(context, whm, log, std::move(options))) {}
 
-GatewayService::~GatewayService() {
-    stop();
-}
+GatewayService::~GatewayService() = default;
 
 int GatewayService::bind(const std::string& host, int port) {
     Impl& d = *m_impl;
@@ -160,7 +155,10 @@ bool GatewayService::run() {
     Impl& d = *m_impl;
     if (!d.m_acceptor.is_open())
         return false;
-    asio::co_spawn(d.m_ioc, d.acceptLoop(), asio::detached);
+    asio::dispatch(d.m_acceptStrand, [&d] {
+        asio::co_spawn(d.m_acceptStrand, d.acceptLoop(),
+                       d.m_tasks.adapt(d.m_acceptStrand, asio::detached));
+    });
     unsigned threads = d.m_options.threads;
     if (threads == 0)
         threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
@@ -171,25 +169,46 @@ bool GatewayService::run() {
     d.m_ioc.run();
     for (std::thread& t : pool)
         t.join();
+    if (std::size_t left = d.tasksLeft(); left > 0) {
+        d.m_log.note("stopping: " + std::to_string(left) +
+                     " connections or WHM calls ignored the stop; dropped");
+        d.m_ioc.dropPendingWork();
+    }
     d.m_running = false;
     return true;
 }
 
 void GatewayService::stop() {
-    m_impl->m_ioc.stop();
+    Impl& d = *m_impl;
+    if (d.m_stopping.exchange(true))
+        return;
+    d.m_handler.stop();
+    d.m_tasks.cancelAll();
+    asio::co_spawn(d.m_ioc, d.stopWhenDone(), asio::detached);
 }
 
 bool GatewayService::isRunning() const {
     return m_impl->m_running;
 }
 
-asio::awaitable<void> GatewayService::Impl::acceptLoop() {
+asio::awaitable<void> GatewayService::Impl::stopWhenDone() {
     asio::steady_timer pause(m_ioc);
-    while (m_acceptor.is_open()) {
+    const auto deadline = std::chrono::steady_clock::now() + m_options.limits.stopGrace;
+    while (tasksLeft() > 0 && std::chrono::steady_clock::now() < deadline) {
+        pause.expires_after(std::chrono::milliseconds(5));
+        co_await pause.async_wait(tuple);
+    }
+    // The WHM client's pool sweeper and the like would keep the context running.
+    m_ioc.stop();
+}
+
+asio::awaitable<void> GatewayService::Impl::acceptLoop() {
+    asio::steady_timer pause(m_acceptStrand);
+    for (;;) {
         auto [ec, accepted] = co_await m_acceptor.async_accept(asio::make_strand(m_ioc), tuple);
         tcp::socket socket(std::move(accepted));
-        if (ec == asio::error::operation_aborted)
-            co_return;
+        if (ec == asio::error::operation_aborted || m_stopping)
+            break;
         if (ec) {
             // Out of file descriptors and the like: wait a little rather than spin.
             m_log.note("accepting a connection failed: " + ec.message());
@@ -197,28 +216,31 @@ asio::awaitable<void> GatewayService::Impl::acceptLoop() {
             co_await pause.async_wait(tuple);
             continue;
         }
-        if (m_connections.load() >= m_options.limits.maxConnections) {
+        boost::system::error_code ignored;
+        std::string remote = socket.remote_endpoint(ignored).address().to_string();
+        std::optional<ConnectionSlots::Slot> slot = m_slots.take(remote);
+        if (!slot) {
             refuse(socket);
             continue;
         }
-        boost::system::error_code ignored;
         // Small answers on kept-alive connections must not wait for a delayed ACK.
         socket.set_option(tcp::no_delay(true), ignored);
-        std::string remote = socket.remote_endpoint(ignored).address().to_string();
-        ++m_connections;
+        // Started on its own strand, where the stop's cancellation will reach it.
         auto executor = socket.get_executor();
-        beast::tcp_stream stream(std::move(socket));
-        if (m_tls)
+        asio::dispatch(executor, [this, executor, socket = std::move(socket),
+                                  slot = std::move(*slot), remote = std::move(remote)]() mutable {
+            auto cancel = std::make_shared<asio::cancellation_signal>();
             asio::co_spawn(executor,
-                           session(beast::ssl_stream<beast::tcp_stream>(std::move(stream), *m_tls),
-                                   std::move(remote)),
-                           asio::detached);
-        else
-            asio::co_spawn(executor, session(std::move(stream), std::move(remote)), asio::detached);
+                           serveConnection(beast::tcp_stream(std::move(socket)), std::move(slot),
+                                           std::move(remote), cancel),
+                           m_tasks.adapt(executor, cancel, asio::detached));
+        });
     }
+    boost::system::error_code ignored;
+    m_acceptor.close(ignored);
 }
 
-// At the connection cap: a plain-HTTP client is told so in one write that never waits, a
+// At a connection cap: a plain-HTTP client is told so in one write that never waits, a
 // TLS one just sees the connection close.
 void GatewayService::Impl::refuse(tcp::socket& socket) {
     boost::system::error_code ignored;
@@ -233,262 +255,113 @@ void GatewayService::Impl::refuse(tcp::socket& socket) {
     socket.close(ignored);
 }
 
-namespace {
+asio::awaitable<void> GatewayService::Impl::serveConnection(beast::tcp_stream stream,
+                                                            ConnectionSlots::Slot slot,
+                                                            std::string remote,
+                                                            CancellationSignal cancel) {
+    const Limits& limits = m_options.limits;
+    // Room for one header section and whatever pipelined bytes came with it.
+    beast::flat_buffer buffer(limits.headerBytes + 16 * 1024);
+    try {
+        stream.expires_after(limits.headerTime);
+        if (!m_tls) {
+            co_await session(stream, buffer, slot, remote, cancel);
+            co_return;
+        }
+        auto [detectError, isTls] = co_await beast::async_detect_ssl(stream, buffer, tuple);
+        if (detectError)
+            co_return;
+        if (!isTls) {
+            co_await answerPlainHttp(stream, buffer, remote);
+            co_return;
+        }
+        beast::ssl_stream<beast::tcp_stream> tls(std::move(stream), *m_tls);
+        auto [handshakeError, used] =
+            co_await tls.async_handshake(ssl::stream_base::server, buffer.data(), tuple);
+        if (handshakeError)
+            co_return;
+        buffer.consume(used);
+        co_await session(tls, buffer, slot, remote, cancel);
+    } catch (const std::exception&) {
+        // The peer went away or broke the protocol, or the service stops: nothing to answer.
+    }
+}
 
-beast::tcp_stream& tcpOf(beast::tcp_stream& stream) {
-    return stream;
+// Plain HTTP sent to the HTTPS port: a short answer saying so, rather than a silent close.
+asio::awaitable<void> GatewayService::Impl::answerPlainHttp(beast::tcp_stream& stream,
+                                                            beast::flat_buffer& buffer,
+                                                            const std::string& remote) {
+    GatewayReply reply = GatewayHandler::refusal(
+        http::status::bad_request, "This port speaks HTTPS: ask for https:// instead of http://.",
+        remote);
+    m_log.request(reply.record);
+    stream.expires_after(m_options.limits.writeTime);
+    auto [writeError, written] = co_await http::async_write(stream, reply.message, tuple);
+    if (writeError)
+        co_return;
+    co_await closeGracefully(stream);
+    // The rest of the request is read and dropped before the close: closing with unread
+    // bytes would reset the connection, and the client could lose the answer.
+    stream.expires_after(std::chrono::seconds(1));
+    for (std::size_t dropped = 0; dropped < 64 * 1024;) {
+        buffer.clear();
+        auto [ec, n] = co_await stream.async_read_some(buffer.prepare(4096), tuple);
+        if (ec)
+            break;
+        dropped += n;
+    }
 }
-beast::tcp_stream& tcpOf(beast::ssl_stream<beast::tcp_stream>& stream) {
-    return stream.next_layer();
-}
-
-asio::awaitable<void> handshake(beast::tcp_stream&) {
-    co_return;
-}
-asio::awaitable<void> handshake(beast::ssl_stream<beast::tcp_stream>& stream) {
-    auto [ec] = co_await stream.async_handshake(ssl::stream_base::server, tuple);
-    if (ec)
-        throw boost::system::system_error(ec);
-}
-
-asio::awaitable<void> closeGracefully(beast::tcp_stream& stream) {
-    boost::system::error_code ignored;
-    stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    co_return;
-}
-asio::awaitable<void> closeGracefully(beast::ssl_stream<beast::tcp_stream>& stream) {
-    stream.next_layer().expires_after(std::chrono::seconds(2));
-    co_await stream.async_shutdown(tuple);
-}
-
-} // namespace
 
 template <class Stream>
-asio::awaitable<void> GatewayService::Impl::session(Stream stream, std::string remote) {
-    struct Count {
-        std::atomic<std::size_t>& n;
-        ~Count() { --n; }
-    } count{m_connections};
+asio::awaitable<void> GatewayService::Impl::session(Stream& stream, beast::flat_buffer& buffer,
+                                                    ConnectionSlots::Slot& slot,
+                                                    const std::string& remote,
+                                                    const CancellationSignal& cancel) {
     const Limits& limits = m_options.limits;
-    beast::tcp_stream& tcp = tcpOf(stream);
-    try {
-        tcp.expires_after(limits.headerTime);
-        co_await handshake(stream);
-        // Room for one header section and whatever pipelined bytes came with it.
-        beast::flat_buffer buffer(limits.headerBytes + 16 * 1024);
-        bool first = true;
-        for (;;) {
-            if (!first && buffer.size() == 0) {
-                // Between requests: the idle limit runs until the next request's first
-                // byte, then the header limit.
-                tcp.expires_after(limits.idleTime);
-                auto [ec, n] = co_await stream.async_read_some(buffer.prepare(1024), tuple);
-                if (ec)
-                    break;
-                buffer.commit(n);
-            }
-            if (!first)
-                tcp.expires_after(limits.headerTime);
-            first = false;
-
-            http::request_parser<http::string_body> parser;
-            parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
-            parser.body_limit(16 * 1024); // the service takes GETs: no body to speak of
-            auto [ec, n] = co_await http::async_read(stream, buffer, parser, tuple);
-
-            std::optional<http::status> refusal;
-            if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
-                refusal = http::status::request_header_fields_too_large;
-            else if (ec == http::error::body_limit)
-                refusal = http::status::payload_too_large;
-            else if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
-                     ec == asio::error::eof || ec == asio::error::connection_reset ||
-                     ec == asio::error::operation_aborted || ec == ssl::error::stream_truncated)
-                break;
-            else if (ec)
-                refusal = http::status::bad_request;
-
-            http::response<http::string_body> res;
-            res.version(11);
-            res.set(http::field::server, "corvala-gateway");
-            bool keepAlive = false;
-            if (refusal) {
-                res.result(*refusal);
-                res.set(http::field::content_type, textType);
-                res.body() = std::string(res.reason()) + "\n";
-                m_log.request(remote, "-", "-", static_cast<int>(*refusal));
-            } else {
-                const auto& req = parser.get();
-                keepAlive = req.keep_alive();
-                res.version(req.version());
-                Reply reply;
-                bool head = req.method() == http::verb::head;
-                std::string_view target(req.target().data(), req.target().size());
-                auto url = boost::urls::parse_origin_form(target);
-                if (req.method() != http::verb::get && !head) {
-                    reply = {http::status::method_not_allowed, textType,
-                             "Only GET requests are served here.\n"};
-                    res.set(http::field::allow, "GET, HEAD");
-                } else if (!url) {
-                    reply = {http::status::bad_request, textType,
-                             "The request's address cannot be read.\n"};
-                } else {
-                    boost::urls::encoding_opts form;
-                    form.space_as_plus = true; // a form-encoded blank
-                    Query query;
-                    for (auto param : url->params(form))
-                        query.emplace_back(param.key, param.value);
-                    // Nothing waits on the client while WHM works.
-                    tcp.expires_never();
-                    reply = co_await answer(url->path(), query);
-                }
-                res.result(reply.status);
-                res.set(http::field::content_type, reply.type);
-                res.body() = std::move(reply.body);
-                if (head) {
-                    res.content_length(res.body().size());
-                    res.body().clear();
-                }
-                m_log.request(remote, std::string(req.method_string()), target, res.result_int());
-            }
-            res.keep_alive(keepAlive);
-            if (res.find(http::field::content_length) == res.end())
-                res.prepare_payload();
-            tcp.expires_after(limits.writeTime);
-            auto [writeError, written] = co_await http::async_write(stream, res, tuple);
-            if (writeError || !keepAlive)
-                break;
-        }
-        co_await closeGracefully(stream);
-    } catch (const std::exception&) {
-        // The peer went away or broke the protocol; nothing to answer.
-    }
-}
-
-asio::awaitable<Reply> GatewayService::Impl::answer(std::string_view path, const Query& query) {
-    using PageFunction = std::string (*)();
-    static const std::map<std::string_view, PageFunction> pages = {
-        {"/", &SitePages::home},
-        {"/help.php", &SitePages::help},
-        {"/demolive.php", &SitePages::demoLive},
-        {"/dl.php", &SitePages::download},
-        {"/partner-hosting.php", &SitePages::partnerHosting},
-        {"/partner-ssl.php", &SitePages::partnerSsl},
-    };
-    try {
-        if (auto page = pages.find(path); page != pages.end())
-            co_return Reply{http::status::ok, htmlType, page->second()};
-        if (path == "/tips.php")
-            co_return Reply{http::status::ok, htmlType, SitePages::tips(m_tipCount++)};
-        if (path == "/version.txt") // compared whole by the program: no line break
-            co_return Reply{http::status::ok, textType, std::string(CORVALA_VERSION)};
-        // Parameter lists are built before co_await: g++ 12 cannot take braced lists there.
-        if (path == "/clients.php") {
-            Params params{{"want", "user"}};
-            co_return co_await list(query, "listaccts", std::move(params), "acct", "user");
-        }
-        if (path == "/paks.php")
-            co_return co_await list(query, "listpkgs", Params(), "pkg", "name");
-        if (path == "/ad.php")
-            co_return co_await create(query);
-        if (path == "/sus.php")
-            co_return co_await accountCommand(query, "suspenduser", "suspendacct", "user",
-                                              "Account suspended", "Account not suspended");
-        if (path == "/unsus.php")
-            co_return co_await accountCommand(query, "usr", "unsuspendacct", "user",
-                                              "Account unsuspended", "Account not unsuspended");
-        if (path == "/term.php")
-            co_return co_await accountCommand(query, "usr", "removeacct", "username",
-                                              "Account terminated", "Account not terminated");
-        co_return Reply{http::status::not_found, htmlType, SitePages::notFound()};
-    } catch (const std::exception& e) {
-        m_log.note(std::string("internal error: ") + e.what());
-        std::string reason = std::string("The gateway failed: ") + e.what();
-        if (isListPath(path))
-            co_return Reply{http::status::bad_gateway, textType, reason};
-        co_return Reply{http::status::ok, htmlType,
-                        SitePages::commandResult(false, "The request failed", reason)};
-    }
-}
-
-asio::awaitable<WhmOutcome> GatewayService::Impl::callWhm(const Query& query, std::string function,
-                                                          Params params,
-                                                          std::chrono::seconds timeout) {
-    WhmRequest request = requestOf(query, std::move(function), std::move(params), timeout);
-    WhmOutcome outcome = co_await m_whm.call(request);
-    if (!outcome.ok)
-        m_log.whmFailure(request.function, request.host, outcome.reason);
-    co_return outcome;
-}
-
-asio::awaitable<Reply> GatewayService::Impl::list(const Query& query, const char* function,
-                                                  Params params, const char* arrayKey,
-                                                  const char* nameKey) {
-    WhmRequest request = requestOf(query, function, std::move(params), m_options.timeouts.list);
-    // Read straight into names, without a JSON document: the list path's main cost.
-    WhmList names = co_await m_whm.callList(request, arrayKey, nameKey);
-    // The desktop program treats an error status as a failed fetch, never as a list.
-    if (!names.ok) {
-        m_log.whmFailure(request.function, request.host, names.reason);
-        co_return Reply{http::status::bad_gateway, textType, std::move(names.reason)};
-    }
-    // Names exactly as WHM gave them, joined by the marker with none after the last. A name
-    // holding the marker would split into two entries that do not exist: it is left out.
-    Reply reply{http::status::ok, textType, {}};
-    reply.body.reserve(names.text.size() + 4 * names.size());
-    // Names hardly ever hold the marker: one search of them all spares one per name.
-    const bool markerSeen = names.text.find("<BR>") != std::string::npos;
-    bool first = true;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        std::string_view name = names.name(i);
-        if (markerSeen && name.find("<BR>") != std::string_view::npos) {
-            m_log.note(std::string("left out of the ") + function + " list from " + request.host +
-                       ", as it holds the list marker: " + std::string(name));
-            continue;
+    beast::tcp_stream& tcp = beast::get_lowest_layer(stream);
+    for (bool first = true;; first = false) {
+        if (!first && buffer.size() == 0) {
+            // Between requests: the idle limit runs until the next request's first byte,
+            // then the header limit.
+            tcp.expires_after(limits.idleTime);
+            auto [ec, n] = co_await stream.async_read_some(buffer.prepare(1024), tuple);
+            if (ec)
+                co_return;
+            buffer.commit(n);
         }
         if (!first)
-            reply.body += "<BR>";
-        first = false;
-        reply.body += name;
+            tcp.expires_after(limits.headerTime);
+
+        http::request_parser<http::string_body> parser;
+        parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
+        parser.body_limit(16 * 1024); // the service takes GETs: no body to speak of
+        auto [readError, n] = co_await http::async_read(stream, buffer, parser, tuple);
+        GatewayReply reply;
+        if (readError) {
+            std::optional<http::status> refusal = refusalFor(readError);
+            if (!refusal)
+                co_return;
+            reply = GatewayHandler::refusal(*refusal, http::obsolete_reason(*refusal), remote);
+        } else {
+            // No time limit on the client while WHM works, but a watch for it going away.
+            // A named request: g++ 12 mishandles temporaries in a co_await expression.
+            tcp.expires_never();
+            GatewayRequest request{parser.release(), remote};
+            ClientWatch watch(tcp.socket(), slot, cancel);
+            reply = co_await m_handler.handle(request);
+            asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
+            if (watch.clientLeft())
+                reply.record.unsentBecause = "the client went away";
+            else if (state.cancelled() != asio::cancellation_type::none)
+                reply.record.unsentBecause = "the gateway stopped";
+        }
+        m_log.request(reply.record);
+        if (!reply.record.unsentBecause.empty())
+            co_return;
+        tcp.expires_after(limits.writeTime);
+        auto [writeError, written] = co_await http::async_write(stream, reply.message, tuple);
+        if (writeError || !reply.message.keep_alive())
+            break;
     }
-    co_return reply;
-}
-
-asio::awaitable<Reply> GatewayService::Impl::create(const Query& query) {
-    std::string user = valueOf(query, "acctuser");
-    std::string domain = valueOf(query, "acctdomain");
-    std::string plan = valueOf(query, "acctplan");
-    Params params{{"username", user},
-                  {"domain", domain},
-                  {"password", valueOf(query, "acctpass")},
-                  {"plan", plan}};
-    WhmOutcome outcome =
-        co_await callWhm(query, "createacct", std::move(params), m_options.timeouts.create);
-    if (outcome.ok)
-        co_return Reply{
-            http::status::ok, htmlType,
-            SitePages::commandResult(true, "Account created: " + user,
-                                     domain + ", package " + plan + ". WHM: " + outcome.reason)};
-    co_return Reply{
-        http::status::ok, htmlType,
-        SitePages::commandResult(false, "Account " + user + " not created", outcome.reason)};
-}
-
-asio::awaitable<Reply>
-GatewayService::Impl::accountCommand(const Query& query, const char* accountKey,
-                                     const char* function, const char* whmUserKey,
-                                     const char* doneText, const char* failText) {
-    std::string account = valueOf(query, accountKey);
-    if (account.empty())
-        co_return Reply{http::status::ok, htmlType,
-                        SitePages::commandResult(false, failText,
-                                                 "No account was named: type a user name or "
-                                                 "click one in the Clients list.")};
-    Params params{{whmUserKey, account}};
-    WhmOutcome outcome =
-        co_await callWhm(query, function, std::move(params), m_options.timeouts.command);
-    std::string headline = std::string(outcome.ok ? doneText : failText) + ": " + account;
-    std::string detail = outcome.ok ? "WHM: " + outcome.reason : outcome.reason;
-    co_return Reply{http::status::ok, htmlType,
-                    SitePages::commandResult(outcome.ok, headline, detail)};
+    co_await closeGracefully(stream);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gatewayhandler.h"
 #include "requestlog.h"
 #include "whmapi.h"
 
@@ -8,18 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace boost::asio {
-class io_context;
-}
-
-// How long one WHM call may take, from connecting to the answer's last byte, per kind of
-// call: below the desktop program's own limits for lists and commands, while account
-// creation can take minutes.
-struct GatewayTimeouts {
-    std::chrono::seconds list{50};
-    std::chrono::seconds command{50};
-    std::chrono::seconds create{240};
-};
+class ServiceContext;
 
 // What one client connection may cost: slow or idle peers must never hold the service.
 struct GatewayLimits {
@@ -30,8 +20,11 @@ struct GatewayLimits {
     std::chrono::milliseconds idleTime{15'000};
     // Writing one answer, for a client that reads slowly.
     std::chrono::milliseconds writeTime{30'000};
-    // Connections beyond this are refused as they arrive.
+    // Connections beyond these, in all or from one peer address, are refused as they arrive.
     std::size_t maxConnections = 512;
+    std::size_t maxConnectionsPerAddress = 64;
+    // How long stopping waits for sessions and WHM calls to end once cancelled.
+    std::chrono::milliseconds stopGrace{1'000};
 };
 
 struct GatewayOptions {
@@ -43,21 +36,19 @@ struct GatewayOptions {
     unsigned threads = 0; // 0: one per core, 2 to 8
 };
 
-// The gateway: answers the desktop program's requests on their fixed paths and query keys,
-// turning each into one WHM API 1 call, and serves the site's pages. One io_context run by
-// a few threads; connections and WHM calls wait asynchronously, so no peer holds a thread.
+// The gateway's listener: accepts connections within the caps, and in each session reads
+// a request, hands it to the GatewayHandler, logs its record and writes its reply. One
+// io_context run by a few threads; connections and WHM calls wait asynchronously, so no
+// peer holds a thread.
 class GatewayService {
 public:
     using Timeouts = GatewayTimeouts;
     using Limits = GatewayLimits;
     using Options = GatewayOptions;
 
-    GatewayService(WhmApi& whm, RequestLog& log, Options options = {});
-    // Runs on context, which the WHM client's sockets may share; run() runs it and stop()
-    // stops it. Coroutines left in context after stop() use this object: destroy the
-    // context first, or end the process.
-    GatewayService(boost::asio::io_context& context, WhmApi& whm, RequestLog& log,
-                   Options options = {});
+    // Runs on context, which the WHM client's sockets may share. The context, the WHM
+    // client and the log must outlive this object.
+    GatewayService(ServiceContext& context, WhmApi& whm, RequestLog& log, Options options = {});
     ~GatewayService();
     GatewayService(const GatewayService&) = delete;
     GatewayService& operator=(const GatewayService&) = delete;
@@ -66,8 +57,12 @@ public:
     // bindError() saying why. Throws std::runtime_error when the TLS files cannot be used.
     int bind(const std::string& host, int port);
     const std::string& bindError() const;
-    // Serves until stop(); returns false when serving could not start.
+    // Serves until stop(); returns false when serving could not start. On return every
+    // session and WHM call has ended (those that outlast the stop's grace are dropped), so
+    // nothing left on the context uses this object or the WHM client.
     bool run();
+    // Stops accepting and cancels every session and WHM call. From any thread; returns at
+    // once, and run() returns when they have ended.
     void stop();
     bool isRunning() const;
 

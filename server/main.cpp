@@ -2,14 +2,12 @@
 #include "gatewayservice.h"
 #include "httpswhmapi.h"
 #include "requestlog.h"
+#include "servicecontext.h"
+#include "systemdnotify.h"
 #include "whmsimulator.h"
 
-#include <boost/asio/io_context.hpp>
-
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <malloc.h>
 #include <memory>
@@ -40,19 +38,26 @@ int main(int argc, char** argv) {
         std::cout << CommandLine::usage();
         return 0;
     }
+    if (line.showVersion) {
+        std::cout << "corvala-gateway " CORVALA_VERSION "\n";
+        return 0;
+    }
     if (!line.error.empty()) {
         std::cerr << "corvala-gateway: " << line.error << "\n\n" << CommandLine::usage();
         return 2;
     }
-    for (const std::string& file : {line.whmCaFile, line.tlsCertificateFile, line.tlsKeyFile}) {
-        if (!file.empty() && !std::ifstream(file)) {
-            std::cerr << "corvala-gateway: cannot read " << file << "\n";
-            return 2;
-        }
+    if (std::string why = line.unreadableFile(std::getenv("INVOCATION_ID") != nullptr);
+        !why.empty()) {
+        std::cerr << "corvala-gateway: " << why << "\n";
+        return 2;
     }
 
+    // Declared in the order they depend on one another, so they go in the reverse: the
+    // service before the WHM client it calls, both before the context their sockets live
+    // on, and the log last. run() returns only once nothing on the context uses them.
+    RequestLog log(std::cerr);
     // One context for the listener and the WHM client: their sockets share its threads.
-    boost::asio::io_context context;
+    ServiceContext context;
     std::unique_ptr<WhmApi> whm;
     if (line.demo) {
         auto simulator = std::make_unique<WhmSimulator>(line.demoAccounts < 0);
@@ -73,10 +78,10 @@ int main(int argc, char** argv) {
         options.timeouts = {all, all, all};
     }
     options.limits.maxConnections = line.maxConnections;
+    options.limits.maxConnectionsPerAddress = line.maxConnectionsPerAddress;
     options.tlsCertificateFile = line.tlsCertificateFile;
     options.tlsKeyFile = line.tlsKeyFile;
 
-    RequestLog log(std::cerr);
     GatewayService service(context, *whm, log, options);
     int port = -1;
     try {
@@ -93,18 +98,20 @@ int main(int argc, char** argv) {
     // Scripts that start the gateway on port 0 read the port from this line.
     std::string host = line.listenHost.find(':') != std::string::npos ? "[" + line.listenHost + "]"
                                                                       : line.listenHost;
-    std::cout << "corvala-gateway listening on " << (line.tls() ? "https://" : "http://") << host
-              << ":" << port << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
+    std::string address = (line.tls() ? "https://" : "http://") + host + ":" + std::to_string(port);
+    std::cout << "corvala-gateway listening on " << address
+              << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
+    SystemdNotify::ready("Serving " + address + (line.demo ? " (demo: simulated WHM)" : ""));
 
-    std::thread([&service, stopSignals] {
+    std::thread signals([&service, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        SystemdNotify::stopping();
         service.stop();
-    }).detach();
-    bool ok = service.run();
-    // Connections and WHM calls still open are dropped with the process: tearing down
-    // their coroutines here would run after the service and WHM client they belong to.
-    std::cout.flush();
-    std::cerr.flush();
-    std::_Exit(ok ? 0 : 1);
+    });
+    bool served = service.run();
+    if (!served)
+        pthread_kill(signals.native_handle(), SIGTERM); // ends the wait above
+    signals.join();
+    return served ? 0 : 1;
 }

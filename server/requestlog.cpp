@@ -9,8 +9,10 @@
 
 namespace {
 
-// Control characters would let a request forge log lines of its own.
+// Control characters would let a request forge log lines of its own. Whatever lies beyond
+// a whole line's length is never looked at: the line is cut there anyway.
 std::string printable(std::string_view text) {
+    text = text.substr(0, RequestLog::maxLineBytes + 1);
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -38,7 +40,7 @@ std::string timestamp() {
 
 } // namespace
 
-RequestLog::RequestLog(std::ostream& out) : m_out(out) {}
+RequestLog::RequestLog(std::ostream& out) : m_writer(out) {}
 
 std::string RequestLog::harmlessTarget(std::string_view target) {
     // Only parameters known to be harmless are kept, compared after decoding exactly as
@@ -59,23 +61,49 @@ std::string RequestLog::harmlessTarget(std::string_view target) {
     return std::string(out.buffer());
 }
 
-void RequestLog::request(std::string_view remoteAddress, std::string_view method,
-                         std::string_view target, int status) {
-    write(printable(remoteAddress) + " " + printable(method) + " " +
-          printable(harmlessTarget(target)) + " " + std::to_string(status));
+std::string RequestLog::lineOf(const RequestRecord& record) {
+    static constexpr const char* outcomes[] = {"",     "done",   "refused", "not known",
+                                               "busy", "listed", "failed",  "cancelled"};
+    std::string line = printable(record.clientAddress);
+    line.append(" ").append(printable(record.method));
+    line.append(" ").append(printable(record.target));
+    line.append(" ").append(record.unsentBecause.empty() ? std::to_string(record.status) : "-");
+    if (!record.whmFunction.empty()) {
+        line.append(" ").append(printable(record.whmFunction));
+        line.append(" ").append(outcomes[static_cast<std::size_t>(record.outcome)]);
+    }
+    if (!record.detail.empty()) {
+        // "listed 4 names", "refused: reason"
+        const bool reason =
+            !record.whmFunction.empty() && record.outcome != RequestRecord::Outcome::Listed;
+        line.append(reason ? ": " : " ").append(printable(record.detail));
+    }
+    if (!record.unsentBecause.empty())
+        line.append(" (no answer sent: ").append(printable(record.unsentBecause)).append(")");
+    return line;
 }
 
-void RequestLog::whmFailure(std::string_view function, std::string_view host,
-                            std::string_view reason) {
-    write("WHM " + printable(function) + " on " + printable(host) +
-          " failed: " + printable(reason));
+void RequestLog::request(const RequestRecord& record) {
+    write(lineOf(record));
 }
 
 void RequestLog::note(std::string_view text) {
     write(printable(text));
 }
 
-void RequestLog::write(const std::string& line) {
-    std::lock_guard lock(m_mutex);
-    m_out << timestamp() << " " << line << '\n' << std::flush;
+void RequestLog::flush() {
+    m_writer.flush();
+}
+
+void RequestLog::write(std::string line) {
+    if (line.size() > maxLineBytes) {
+        static constexpr std::string_view mark = " [cut]";
+        std::size_t keep = maxLineBytes - mark.size();
+        // Never half a UTF-8 character.
+        while (keep > 0 && (static_cast<unsigned char>(line[keep]) & 0xC0) == 0x80)
+            --keep;
+        line.resize(keep);
+        line += mark;
+    }
+    m_writer.post(timestamp() + " " + line);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // The site's own pages. All are small, plain HTML with no outside resources: the
 // desktop program shows some of them in tiny panes, and the gateway may run offline.
@@ -15,6 +16,8 @@ public:
     static std::string partnerHosting();
     static std::string partnerSsl();
     static std::string notFound();
+    // The program's icon, a 32-pixel PNG.
+    static std::string_view favicon();
 
     // The answer to an account command, compact enough for the main window's 265x41-pixel
     // result pane: a headline and one line of detail. Both are escaped here.

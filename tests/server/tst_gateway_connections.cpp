@@ -1,8 +1,10 @@
 // What one client connection may cost the gateway: bounded header size and time, idle
 // keep-alive closed, pipelined answers in order, slow peers holding no one else up, a
-// connection cap, and HTTPS when asked for. Raw sockets on 127.0.0.1 only.
+// connection cap in all and per address, slots freed by clients that leave, a stop that
+// ends everything, and HTTPS when asked for. Raw sockets on 127.0.0.0/8 only.
 #include "gatewayundertest.h"
 #include "selfsignedcertificate.h"
+#include "slowwhm.h"
 #include "whmsimulator.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +156,7 @@ TEST(GatewayConnections, DrippingClientsDoNotHoldUpOthers) {
     WhmSimulator whm;
     GatewayService::Options options;
     options.threads = 2;
+    options.limits.maxConnectionsPerAddress = 512; // every client here comes from 127.0.0.1
     GatewayUnderTest gateway(whm, options);
     std::vector<std::unique_ptr<RawClient>> drips;
     for (int i = 0; i < 64; ++i) {
@@ -207,6 +210,96 @@ TEST(GatewayConnections, ConnectionsBeyondTheCapAreRefusedAtOnce) {
     EXPECT_EQ(res->body, "1.7");
 }
 
+TEST(GatewayConnections, OneAddressCannotTakeEverySlot) {
+    WhmSimulator whm;
+    SelfSignedCertificate certificate;
+    GatewayService::Options options = withLimits(5s, 5s, 16);
+    options.limits.maxConnectionsPerAddress = 4;
+    options.tlsCertificateFile = certificate.certificateFile();
+    options.tlsKeyFile = certificate.keyFile();
+    GatewayUnderTest gateway(whm, options);
+    // Silent TLS handshakes from 127.0.0.1 fill its places; one more is closed at once.
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 5; ++i)
+        silent.push_back(std::make_unique<RawClient>(gateway.port(), 1000ms));
+    bool closed = false;
+    silent.back()->readAll(&closed);
+    EXPECT_TRUE(closed);
+    auto start = Clock::now();
+    auto res =
+        httpGet(gateway.port(), "/version.txt", certificate.certificateFile(), 5s, "127.0.0.2");
+    ASSERT_TRUE(res) << "another address is served";
+    EXPECT_EQ(res->body, "1.7");
+    EXPECT_LT(Clock::now() - start, 1s);
+}
+
+TEST(GatewayConnections, ClientsThatLeaveFreeTheirSlotsAtOnce) {
+    SlowWhm whm(1500ms);
+    GatewayUnderTest gateway(whm, withLimits(5s, 5s, 4));
+    const std::string login = "user=root&host=whm.invalid&accesshash=K";
+    // Sent, then closed at once: two list calls, which end with their clients, and two
+    // commands, which go on to their outcome without holding a slot.
+    for (const char* request :
+         {"/clients.php?", "/paks.php?", "/sus.php?suspenduser=bob&", "/unsus.php?usr=bob&"}) {
+        RawClient client(gateway.port());
+        client.send(std::string("GET ") + request + login + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    std::this_thread::sleep_for(200ms);
+    auto res = gateway.get("/version.txt");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << "every slot is free again";
+    EXPECT_EQ(whm.cancelled(), 2);
+
+    // Bytes waiting behind a request are the next request, not a close: both are answered.
+    RawClient pipelining(gateway.port(), 5000ms);
+    pipelining.send("GET /paks.php?" + login + " HTTP/1.1\r\nHost: x\r\n\r\n" +
+                    "GET /version.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    std::string answers = pipelining.readAll();
+    size_t list = answers.find("default<BR>bronze");
+    ASSERT_NE(list, std::string::npos) << answers;
+    EXPECT_LT(list, answers.rfind("\r\n\r\n1.7")) << answers;
+
+    std::string log = gateway.stopAndReadLog();
+    for (const char* line : {"- listaccts cancelled (no answer sent: the client went away)",
+                             "- suspendacct done (no answer sent: the client went away)",
+                             "- unsuspendacct done (no answer sent: the client went away)"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
+TEST(GatewayConnections, StopEndsSessionsAndWhmCallsInFlight) {
+    SlowWhm whm(30s);
+    GatewayUnderTest gateway(whm);
+    RawClient silent(gateway.port());
+    RawClient list(gateway.port());
+    list.send("GET /clients.php?user=root&host=whm.invalid&accesshash=K HTTP/1.1\r\n\r\n");
+    RawClient command(gateway.port());
+    command.send("GET /term.php?user=root&host=whm.invalid&accesshash=K&usr=bob HTTP/1.1\r\n\r\n");
+    for (int i = 0; i < 200 && whm.begun() < 2; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(whm.begun(), 2);
+    auto start = Clock::now();
+    std::string log = gateway.stopAndReadLog();
+    EXPECT_LT(Clock::now() - start, 900ms) << "ended by the stop, not dropped after its grace";
+    EXPECT_EQ(whm.cancelled(), 2);
+    EXPECT_NE(log.find("removeacct not known"), std::string::npos) << log;
+}
+
+TEST(GatewayConnections, StopDropsWhatIgnoresItAfterItsGrace) {
+    SlowWhm whm(30s, false);
+    GatewayService::Options options;
+    options.limits.stopGrace = 200ms;
+    GatewayUnderTest gateway(whm, options);
+    RawClient list(gateway.port());
+    list.send("GET /paks.php?user=root&host=whm.invalid&accesshash=K HTTP/1.1\r\n\r\n");
+    for (int i = 0; i < 200 && whm.begun() < 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    auto start = Clock::now();
+    std::string log = gateway.stopAndReadLog();
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_NE(log.find("1 connections or WHM calls ignored the stop; dropped"), std::string::npos)
+        << log;
+}
+
 TEST(GatewayConnections, HttpsWhenGivenACertificate) {
     WhmSimulator whm;
     SelfSignedCertificate certificate;
@@ -218,11 +311,15 @@ TEST(GatewayConnections, HttpsWhenGivenACertificate) {
         gateway.get("/clients.php", {{"user", "root"}, {"host", "localhost"}, {"accesshash", "K"}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, "alice<BR>bob<BR>carol<BR>dave");
-    EXPECT_FALSE(httpGet(gateway.port(), "/version.txt", {}, 2s)) << "no plain HTTP beside it";
+    auto plain = httpGet(gateway.port(), "/version.txt", {}, 2s);
+    ASSERT_TRUE(plain) << "plain HTTP is answered, and told to use HTTPS";
+    EXPECT_EQ(plain->status, 400);
+    EXPECT_NE(plain->body.find("speaks HTTPS"), std::string::npos) << plain->body;
 
     options.tlsKeyFile = certificate.folder() + "/missing.pem";
     RequestLog log(std::cerr);
-    GatewayService broken(whm, log, options);
+    ServiceContext context;
+    GatewayService broken(context, whm, log, options);
     EXPECT_THROW(broken.bind("127.0.0.1", 0), std::runtime_error);
 }
 

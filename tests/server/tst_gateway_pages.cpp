@@ -1,4 +1,6 @@
 // The site's pages and the version answer, on the paths the desktop program uses.
+#include "awaitnow.h"
+#include "gatewayhandler.h"
 #include "gatewayundertest.h"
 #include "whmsimulator.h"
 
@@ -35,6 +37,23 @@ TEST_F(GatewayPages, EverySitePageIsServed) {
     auto missing = gateway.get("/missing.php");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
+}
+
+TEST_F(GatewayPages, FaviconIsTheProgramsIcon) {
+    namespace http = boost::beast::http;
+    GatewayHandler handler(whm);
+    std::string icon;
+    for (http::verb verb : {http::verb::get, http::verb::head}) {
+        GatewayRequest request{{verb, "/favicon.ico", 11}, "127.0.0.1"};
+        GatewayReply reply = awaitNow([&] { return handler.handle(request); });
+        EXPECT_EQ(reply.message.result(), http::status::ok);
+        EXPECT_EQ(reply.message[http::field::content_type], "image/png");
+        if (verb == http::verb::get)
+            icon = reply.message.body();
+        else
+            EXPECT_EQ(reply.message[http::field::content_length], std::to_string(icon.size()));
+    }
+    EXPECT_EQ(icon.substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 TEST_F(GatewayPages, HelpExplainsTheFieldsAndTheAccessKey) {

@@ -5,6 +5,7 @@
 #include "httpswhmapi.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -87,7 +88,7 @@ TEST_F(GatewayWhmCalls, EachRequestBecomesItsWhmFunctionWithItsParameters) {
     }
 }
 
-TEST_F(GatewayWhmCalls, KeyLineBreaksAreRemovedFromTheLogin) {
+TEST_F(GatewayWhmCalls, KeyLineBreaksAreRemovedAndOtherControlCharactersRefused) {
     const std::vector<std::pair<std::string, std::string>> keys = {
         {"0123ABCD\r\n4567EFGH\r\n89AB\r\n", "whm root:0123ABCD4567EFGH89AB"},
         {"0123\n4567\r89AB", "whm root:0123456789AB"},
@@ -99,11 +100,23 @@ TEST_F(GatewayWhmCalls, KeyLineBreaksAreRemovedFromTheLogin) {
         ASSERT_TRUE(res);
         EXPECT_EQ(whm.seen().back().authorization, header);
     }
-    // A line break in the user name must not start a header of its own either.
-    auto res = gateway.get(
-        "/paks.php", {{"user", "root\r\nX-Extra: 1"}, {"host", "127.0.0.1"}, {"accesshash", "K"}});
-    ASSERT_TRUE(res);
-    EXPECT_EQ(whm.seen().back().authorization, "whm rootX-Extra: 1:K");
+    // Anything else that would end up raw in WHM's header, or start a header of its own.
+    const size_t before = whm.seen().size();
+    for (const auto& [user, host, key] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"root\r\nX-Extra: 1", "127.0.0.1", "K"},
+             {"root", std::string("127.0.0.1\0", 10), "K"},
+             {"root", "127.0.0.1", "K\x01"},
+             {"root", "127.0.0.1", "K\x7f"}}) {
+        for (const char* path : {"/paks.php", "/term.php"}) {
+            auto res = gateway.get(
+                path, {{"user", user}, {"host", host}, {"accesshash", key}, {"usr", "bob"}});
+            ASSERT_TRUE(res);
+            EXPECT_EQ(res->status, 400) << path;
+            EXPECT_NE(res->body.find("control character"), std::string::npos) << res->body;
+        }
+    }
+    EXPECT_EQ(whm.seen().size(), before) << "no such value reaches WHM";
 }
 
 TEST_F(GatewayWhmCalls, ValuesWithReservedCharactersReachWhmUnchanged) {

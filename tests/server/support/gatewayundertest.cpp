@@ -49,10 +49,14 @@ asio::awaitable<void> exchange(Stream& stream, std::string target, HttpResult& r
 }
 
 asio::awaitable<void> fetch(int port, std::string target, std::string caFile,
-                            std::chrono::seconds timeout, HttpResult& result) {
+                            std::chrono::seconds timeout, std::string from, HttpResult& result) {
     auto executor = co_await asio::this_coro::executor;
     beast::tcp_stream tcp(executor);
     tcp.expires_after(timeout);
+    if (!from.empty()) {
+        tcp.socket().open(tcp::v4());
+        tcp.socket().bind({asio::ip::make_address(from), 0});
+    }
     tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port));
     auto [connectError] = co_await tcp.async_connect(endpoint, tuple);
     if (connectError)
@@ -81,18 +85,18 @@ std::string HttpAnswer::get_header_value(const std::string& name) const {
 }
 
 HttpResult httpGet(int port, const std::string& target, const std::string& caFile,
-                   std::chrono::seconds timeout) {
+                   std::chrono::seconds timeout, const std::string& from) {
     asio::io_context context;
     HttpResult result;
-    asio::co_spawn(context, fetch(port, target, caFile, timeout, result), asio::detached);
+    asio::co_spawn(context, fetch(port, target, caFile, timeout, from, result), asio::detached);
     context.run();
     return result;
 }
 
 GatewayUnderTest::GatewayUnderTest(WhmApi& whm, GatewayService::Options options,
                                    IoThread* whmThread)
-    : m_log(m_logText), m_service(whm, m_log, options), m_caFile(options.tlsCertificateFile),
-      m_whmThread(whmThread) {
+    : m_log(m_logText), m_service(m_context, whm, m_log, options),
+      m_caFile(options.tlsCertificateFile), m_whmThread(whmThread) {
     m_port = m_service.bind("127.0.0.1", 0);
     if (m_port <= 0)
         throw std::runtime_error("the gateway could not bind: " + m_service.bindError());
@@ -131,5 +135,6 @@ HttpResult GatewayUnderTest::getRaw(const std::string& target) {
 
 std::string GatewayUnderTest::stopAndReadLog() {
     stop();
+    m_log.flush();
     return m_logText.str();
 }

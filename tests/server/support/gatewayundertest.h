@@ -2,6 +2,7 @@
 
 #include "gatewayservice.h"
 #include "requestlog.h"
+#include "servicecontext.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -27,9 +28,11 @@ struct HttpAnswer {
 using HttpResult = std::optional<HttpAnswer>;
 
 // GET target from http(s)://127.0.0.1:port on a connection of its own, with Connection:
-// close. With caFile the connection is HTTPS, trusting only that certificate.
+// close, from the loopback address `from` (default: the system's choice). With caFile the
+// connection is HTTPS, trusting only that certificate.
 HttpResult httpGet(int port, const std::string& target, const std::string& caFile = {},
-                   std::chrono::seconds timeout = std::chrono::seconds(60));
+                   std::chrono::seconds timeout = std::chrono::seconds(60),
+                   const std::string& from = {});
 
 // An io_context run by a thread of its own while this lives: for a WHM client that a test
 // makes before the gateway in front of it.
@@ -80,6 +83,7 @@ private:
 
     std::ostringstream m_logText;
     RequestLog m_log;
+    ServiceContext m_context;
     GatewayService m_service;
     std::string m_caFile; // set when the service speaks HTTPS
     int m_port = -1;

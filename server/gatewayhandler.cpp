@@ -1,0 +1,338 @@
+#include "gatewayhandler.h"
+
+#include "requestlog.h"
+#include "sitepages.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/url/parse.hpp>
+
+#include <map>
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+
+namespace {
+
+constexpr const char* htmlType = "text/html; charset=utf-8";
+constexpr const char* textType = "text/plain; charset=utf-8";
+// WHM's reason in the log, and in a page or a 502: enough to act on, never a flood.
+constexpr std::size_t maxReasonInLog = 300;
+constexpr std::size_t maxReasonInPage = 4000;
+
+using Query = std::vector<std::pair<std::string, std::string>>;
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+// The first value of key, as the desktop program sends each key once.
+std::string valueOf(const Query& query, std::string_view key) {
+    for (const auto& [k, v] : query)
+        if (k == key)
+            return v;
+    return {};
+}
+
+// The WHM call a request asks for, with the login it carries.
+WhmRequest requestOf(const Query& query, std::string function, Params params,
+                     std::chrono::seconds timeout) {
+    return {valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"),
+            std::move(function),    std::move(params),      timeout};
+}
+
+std::string cutShort(std::string_view text, std::size_t most) {
+    if (text.size() <= most)
+        return std::string(text);
+    // Never half a UTF-8 character.
+    while (most > 0 && (static_cast<unsigned char>(text[most]) & 0xC0) == 0x80)
+        --most;
+    return std::string(text.substr(0, most)) + "...";
+}
+
+// Why the login in query cannot go to WHM, or empty. A control character has no place in
+// a user or host name, nor in a key beyond the line breaks of a remote access key.
+std::string refusalOfLogin(const Query& query) {
+    static constexpr std::pair<const char*, const char*> fields[] = {
+        {"user", "user name"}, {"host", "host"}, {"accesshash", "access key"}};
+    for (const auto& [key, name] : fields) {
+        const bool lineBreaksAllowed = std::string_view(key) == "accesshash";
+        for (char c : valueOf(query, key)) {
+            auto u = static_cast<unsigned char>(c);
+            if ((u < 0x20 || u == 0x7f) && !(lineBreaksAllowed && (c == '\r' || c == '\n')))
+                return std::string("The WHM ") + name + " holds a control character.";
+        }
+    }
+    return {};
+}
+
+void setBody(GatewayReply& reply, http::status status, const char* type, std::string body) {
+    reply.message.result(status);
+    reply.message.set(http::field::content_type, type);
+    reply.message.body() = std::move(body);
+}
+
+bool isListPath(std::string_view path) {
+    return path == "/clients.php" || path == "/paks.php";
+}
+
+bool callsWhm(std::string_view path) {
+    return isListPath(path) || path == "/ad.php" || path == "/sus.php" || path == "/unsus.php" ||
+           path == "/term.php";
+}
+
+} // namespace
+
+GatewayHandler::GatewayHandler(WhmApi& whm, GatewayTimeouts timeouts)
+    : m_whm(whm), m_timeouts(timeouts) {}
+
+void GatewayHandler::stop() {
+    m_commands.cancelAll();
+}
+
+std::size_t GatewayHandler::commandsInFlight() const {
+    return m_commands.size();
+}
+
+asio::awaitable<GatewayReply> GatewayHandler::handle(const GatewayRequest& request) {
+    const auto& message = request.message;
+    GatewayReply reply;
+    reply.message.version(message.version());
+    reply.message.keep_alive(message.keep_alive());
+    reply.message.set(http::field::server, "corvala-gateway");
+    const std::string_view target(message.target().data(), message.target().size());
+    RequestRecord& record = reply.record;
+    record.clientAddress = request.clientAddress;
+    record.method = std::string(message.method_string());
+    record.target = RequestLog::harmlessTarget(target);
+
+    const bool head = message.method() == http::verb::head;
+    auto url = boost::urls::parse_origin_form(target);
+    if (message.method() != http::verb::get && !head) {
+        setBody(reply, http::status::method_not_allowed, textType,
+                "Only GET requests are served here.\n");
+        reply.message.set(http::field::allow, "GET, HEAD");
+    } else if (!url) {
+        setBody(reply, http::status::bad_request, textType,
+                "The request's address cannot be read.\n");
+    } else {
+        boost::urls::encoding_opts form;
+        form.space_as_plus = true; // a form-encoded blank
+        Query query;
+        for (auto param : url->params(form))
+            query.emplace_back(param.key, param.value);
+        const std::string path = url->path();
+        co_await route(path, query, reply);
+    }
+    record.status = reply.message.result_int();
+    // A HEAD answer states the body's length without sending it.
+    const std::size_t length = reply.message.body().size();
+    if (head)
+        reply.message.body().clear();
+    reply.message.content_length(length);
+    co_return reply;
+}
+
+asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& query,
+                                            GatewayReply& reply) {
+    using PageFunction = std::string (*)();
+    static const std::map<std::string_view, PageFunction> pages = {
+        {"/", &SitePages::home},
+        {"/help.php", &SitePages::help},
+        {"/demolive.php", &SitePages::demoLive},
+        {"/dl.php", &SitePages::download},
+        {"/partner-hosting.php", &SitePages::partnerHosting},
+        {"/partner-ssl.php", &SitePages::partnerSsl},
+    };
+    try {
+        if (auto page = pages.find(path); page != pages.end()) {
+            setBody(reply, http::status::ok, htmlType, page->second());
+        } else if (path == "/tips.php") {
+            setBody(reply, http::status::ok, htmlType, SitePages::tips(m_tipCount++));
+        } else if (path == "/version.txt") { // compared whole by the program: no line break
+            setBody(reply, http::status::ok, textType, CORVALA_VERSION);
+        } else if (path == "/favicon.ico") {
+            setBody(reply, http::status::ok, "image/png", std::string(SitePages::favicon()));
+            reply.message.set(http::field::cache_control, "max-age=86400");
+        } else if (!callsWhm(path)) {
+            setBody(reply, http::status::not_found, htmlType, SitePages::notFound());
+        } else if (std::string refusal = refusalOfLogin(query); !refusal.empty()) {
+            // Refused before any WHM call: the value would end up in WHM's header.
+            reply.record.detail = refusal;
+            setBody(reply, http::status::bad_request, isListPath(path) ? textType : htmlType,
+                    isListPath(path)
+                        ? refusal + "\n"
+                        : SitePages::commandResult(false, "The request was refused", refusal));
+        } else if (path == "/clients.php") {
+            // Parameter lists are built before co_await: g++ 12 cannot take braced lists there.
+            Params params{{"want", "user"}};
+            co_await list(query, "listaccts", std::move(params), "acct", "user", reply);
+        } else if (path == "/paks.php") {
+            co_await list(query, "listpkgs", Params(), "pkg", "name", reply);
+        } else if (path == "/ad.php") {
+            co_await create(query, reply);
+        } else if (path == "/sus.php") {
+            co_await accountCommand(query, "suspenduser", "suspendacct", "user",
+                                    "Account suspended", "Account not suspended", reply);
+        } else if (path == "/unsus.php") {
+            co_await accountCommand(query, "usr", "unsuspendacct", "user", "Account unsuspended",
+                                    "Account not unsuspended", reply);
+        } else {
+            co_await accountCommand(query, "usr", "removeacct", "username", "Account terminated",
+                                    "Account not terminated", reply);
+        }
+    } catch (const std::exception& e) {
+        auto* error = dynamic_cast<const boost::system::system_error*>(&e);
+        const bool cancelled = error && error->code() == asio::error::operation_aborted;
+        std::string reason = cancelled ? "The request was cancelled."
+                                       : std::string("The gateway failed: ") + e.what();
+        reply.record.outcome =
+            cancelled ? RequestRecord::Outcome::Cancelled : RequestRecord::Outcome::Failed;
+        reply.record.detail = cutShort(reason, maxReasonInLog);
+        if (isListPath(path))
+            setBody(reply, http::status::bad_gateway, textType, reason);
+        else
+            setBody(reply, http::status::ok, htmlType,
+                    SitePages::commandResult(false, "The request failed", reason));
+    }
+}
+
+asio::awaitable<void> GatewayHandler::list(const Query& query, const char* function, Params params,
+                                           const char* arrayKey, const char* nameKey,
+                                           GatewayReply& reply) {
+    WhmRequest request = requestOf(query, function, std::move(params), m_timeouts.list);
+    WhmList names = co_await callList(request, arrayKey, nameKey, reply.record);
+    if (reply.record.outcome == RequestRecord::Outcome::Cancelled) {
+        setBody(reply, http::status::service_unavailable, textType, "The request was cancelled.\n");
+        co_return;
+    }
+    // The desktop program treats an error status as a failed fetch, never as a list.
+    if (!names.ok) {
+        setBody(reply, http::status::bad_gateway, textType,
+                cutShort(names.reason, maxReasonInPage));
+        co_return;
+    }
+    // Names exactly as WHM gave them, joined by the marker with none after the last. A name
+    // holding the marker would split into two entries that do not exist: it is left out.
+    std::string body;
+    body.reserve(names.text.size() + 4 * names.size());
+    // Names hardly ever hold the marker: one search of them all spares one per name.
+    const bool markerSeen = names.text.find("<BR>") != std::string::npos;
+    std::size_t leftOut = 0;
+    std::string firstLeftOut;
+    bool first = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string_view name = names.name(i);
+        if (markerSeen && name.find("<BR>") != std::string_view::npos) {
+            if (leftOut++ == 0)
+                firstLeftOut = cutShort(name, maxReasonInLog);
+            continue;
+        }
+        if (!first)
+            body += "<BR>";
+        first = false;
+        body += name;
+    }
+    reply.record.detail = std::to_string(names.size() - leftOut) + " names";
+    if (leftOut > 0)
+        reply.record.detail += ", " + std::to_string(leftOut) +
+                               " left out as they hold <BR> (the first: " + firstLeftOut + ")";
+    setBody(reply, http::status::ok, textType, std::move(body));
+}
+
+asio::awaitable<void> GatewayHandler::create(const Query& query, GatewayReply& reply) {
+    std::string user = valueOf(query, "acctuser");
+    std::string domain = valueOf(query, "acctdomain");
+    std::string plan = valueOf(query, "acctplan");
+    Params params{{"username", user},
+                  {"domain", domain},
+                  {"password", valueOf(query, "acctpass")},
+                  {"plan", plan}};
+    WhmRequest request = requestOf(query, "createacct", std::move(params), m_timeouts.create);
+    WhmOutcome outcome = co_await callCommand(request, reply.record);
+    std::string reason = cutShort(outcome.reason, maxReasonInPage);
+    setBody(reply, http::status::ok, htmlType,
+            outcome.ok
+                ? SitePages::commandResult(true, "Account created: " + user,
+                                           domain + ", package " + plan + ". WHM: " + reason)
+                : SitePages::commandResult(false, "Account " + user + " not created", reason));
+}
+
+asio::awaitable<void> GatewayHandler::accountCommand(const Query& query, const char* accountKey,
+                                                     const char* function, const char* whmUserKey,
+                                                     const char* doneText, const char* failText,
+                                                     GatewayReply& reply) {
+    std::string account = valueOf(query, accountKey);
+    if (account.empty()) {
+        setBody(reply, http::status::ok, htmlType,
+                SitePages::commandResult(false, failText,
+                                         "No account was named: type a user name or "
+                                         "click one in the Clients list."));
+        co_return;
+    }
+    Params params{{whmUserKey, account}};
+    WhmRequest request = requestOf(query, function, std::move(params), m_timeouts.command);
+    WhmOutcome outcome = co_await callCommand(request, reply.record);
+    std::string headline = std::string(outcome.ok ? doneText : failText) + ": " + account;
+    std::string reason = cutShort(outcome.reason, maxReasonInPage);
+    setBody(reply, http::status::ok, htmlType,
+            SitePages::commandResult(outcome.ok, headline, outcome.ok ? "WHM: " + reason : reason));
+}
+
+asio::awaitable<WhmList> GatewayHandler::callList(const WhmRequest& request,
+                                                  std::string_view arrayKey,
+                                                  std::string_view nameKey, RequestRecord& record) {
+    record.whmFunction = request.function;
+    // Cancelled with the request, as when its client goes away: nobody waits for the list.
+    WhmList names = co_await m_whm.callList(request, arrayKey, nameKey);
+    asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
+    if (state.cancelled() != asio::cancellation_type::none) {
+        record.outcome = RequestRecord::Outcome::Cancelled;
+    } else if (names.ok) {
+        record.outcome = RequestRecord::Outcome::Listed;
+    } else {
+        record.outcome = RequestRecord::Outcome::Failed;
+        record.detail = cutShort(names.reason, maxReasonInLog);
+    }
+    co_return names;
+}
+
+asio::awaitable<WhmOutcome> GatewayHandler::callCommand(const WhmRequest& request,
+                                                        RequestRecord& record) {
+    using Outcome = RequestRecord::Outcome;
+    record.whmFunction = request.function;
+    if (m_commands.cancelled()) {
+        record.outcome = Outcome::Refused;
+        record.detail = "the gateway is stopping: not sent";
+        co_return WhmOutcome{
+            false, "The gateway is stopping: the command was not sent to WHM.", {}};
+    }
+    // Not cancelled with the request: WHM may already be carrying the command out, and its
+    // outcome belongs in the log even when the client has gone. Only stop() cancels it.
+    auto executor = co_await asio::this_coro::executor;
+    WhmOutcome outcome = co_await asio::co_spawn(executor, m_whm.call(request),
+                                                 m_commands.adapt(executor, asio::use_awaitable));
+    if (outcome.ok) {
+        record.outcome = Outcome::Done;
+    } else if (m_commands.cancelled()) {
+        record.outcome = Outcome::NotKnown;
+        record.detail = "the gateway stopped before WHM's answer came";
+    } else {
+        record.outcome = Outcome::Refused;
+        record.detail = cutShort(outcome.reason, maxReasonInLog);
+    }
+    co_return outcome;
+}
+
+GatewayReply GatewayHandler::refusal(http::status status, std::string_view text,
+                                     std::string clientAddress) {
+    GatewayReply reply;
+    reply.message.version(11);
+    reply.message.set(http::field::server, "corvala-gateway");
+    setBody(reply, status, textType, std::string(text) + "\n");
+    reply.message.keep_alive(false);
+    reply.message.prepare_payload();
+    reply.record.clientAddress = std::move(clientAddress);
+    reply.record.status = static_cast<int>(status);
+    reply.record.detail = std::string(text);
+    return reply;
+}
