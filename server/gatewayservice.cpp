@@ -61,6 +61,21 @@ struct Reply {
     std::string body;
 };
 
+// What a command's page says for each outcome.
+struct CommandTexts {
+    const char* done;
+    const char* refused;
+    const char* notKnown;
+    bool inClientsList; // whether "Refresh All" shows what the command changed
+};
+
+constexpr CommandTexts suspendTexts{"Account suspended", "Account not suspended",
+                                    "Suspension not confirmed", false};
+constexpr CommandTexts unsuspendTexts{"Account unsuspended", "Account not unsuspended",
+                                      "Unsuspension not confirmed", false};
+constexpr CommandTexts terminateTexts{"Account terminated", "Account not terminated",
+                                      "Termination not confirmed", true};
+
 bool isListPath(std::string_view path) {
     return path == "/clients.php" || path == "/paks.php";
 }
@@ -84,7 +99,9 @@ struct GatewayService::Impl {
     asio::awaitable<Reply> create(const Query& query);
     asio::awaitable<Reply> accountCommand(const Query& query, const char* accountKey,
                                           const char* function, const char* whmUserKey,
-                                          const char* doneText, const char* failText);
+                                          const CommandTexts& texts);
+    static Reply commandReply(const WhmOutcome& outcome, const CommandTexts& texts,
+                              const std::string& account, const std::string& doneDetail);
 
     WhmApi& m_whm;
     RequestLog& m_log;
@@ -393,13 +410,13 @@ asio::awaitable<Reply> GatewayService::Impl::answer(std::string_view path, const
             co_return co_await create(query);
         if (path == "/sus.php")
             co_return co_await accountCommand(query, "suspenduser", "suspendacct", "user",
-                                              "Account suspended", "Account not suspended");
+                                              suspendTexts);
         if (path == "/unsus.php")
             co_return co_await accountCommand(query, "usr", "unsuspendacct", "user",
-                                              "Account unsuspended", "Account not unsuspended");
+                                              unsuspendTexts);
         if (path == "/term.php")
             co_return co_await accountCommand(query, "usr", "removeacct", "username",
-                                              "Account terminated", "Account not terminated");
+                                              terminateTexts);
         co_return Reply{http::status::not_found, htmlType, SitePages::notFound()};
     } catch (const std::exception& e) {
         m_log.note(std::string("internal error: ") + e.what());
@@ -416,7 +433,9 @@ asio::awaitable<WhmOutcome> GatewayService::Impl::callWhm(const Query& query, st
                                                           std::chrono::seconds timeout) {
     WhmRequest request = requestOf(query, std::move(function), std::move(params), timeout);
     WhmOutcome outcome = co_await m_whm.call(request);
-    if (!outcome.ok)
+    if (outcome.result == WhmResult::NotKnown)
+        m_log.whmFailure(request.function, request.host, "outcome not known: " + outcome.reason);
+    else if (!outcome.done())
         m_log.whmFailure(request.function, request.host, outcome.reason);
     co_return outcome;
 }
@@ -425,36 +444,53 @@ asio::awaitable<Reply> GatewayService::Impl::list(const Query& query, const char
                                                   Params params, const char* arrayKey,
                                                   const char* nameKey) {
     WhmRequest request = requestOf(query, function, std::move(params), m_options.timeouts.list);
-    // Read straight into names, without a JSON document: the list path's main cost.
+    // The names come joined as they are sent, read as WHM's answer arrived.
     WhmList names = co_await m_whm.callList(request, arrayKey, nameKey);
     // The desktop program treats an error status as a failed fetch, never as a list.
-    if (!names.ok) {
+    if (names.status == WhmList::Status::Busy)
+        co_return Reply{http::status::service_unavailable, textType, std::move(names.reason)};
+    if (!names.ok()) {
         m_log.whmFailure(request.function, request.host, names.reason);
         co_return Reply{http::status::bad_gateway, textType, std::move(names.reason)};
     }
-    // Names exactly as WHM gave them, joined by the marker with none after the last. A name
-    // holding the marker would split into two entries that do not exist: it is left out.
-    Reply reply{http::status::ok, textType, {}};
-    reply.body.reserve(names.text.size() + 4 * names.size());
-    // Names hardly ever hold the marker: one search of them all spares one per name.
-    const bool markerSeen = names.text.find("<BR>") != std::string::npos;
-    bool first = true;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        std::string_view name = names.name(i);
-        if (markerSeen && name.find("<BR>") != std::string_view::npos) {
-            m_log.note(std::string("left out of the ") + function + " list from " + request.host +
-                       ", as it holds the list marker: " + std::string(name));
-            continue;
-        }
-        if (!first)
-            reply.body += "<BR>";
-        first = false;
-        reply.body += name;
-    }
-    co_return reply;
+    // One line for them all: a list can hold millions.
+    if (names.leftOut > 0)
+        m_log.note(std::to_string(names.leftOut) +
+                   (names.leftOut == 1 ? " name holding <BR> left out of the "
+                                       : " names holding <BR> left out of the ") +
+                   function + " list from " + request.host + ", such as " + names.leftOutExample);
+    co_return Reply{http::status::ok, textType, std::move(names.body)};
+}
+
+Reply GatewayService::Impl::commandReply(const WhmOutcome& outcome, const CommandTexts& texts,
+                                         const std::string& account,
+                                         const std::string& doneDetail) {
+    if (outcome.done())
+        return {
+            http::status::ok, htmlType,
+            SitePages::commandResult(true, std::string(texts.done) + ": " + account, doneDetail)};
+    if (outcome.result == WhmResult::NotKnown)
+        // WHM had the request and may have acted on it: never reported as a failure.
+        return {http::status::ok, htmlType,
+                SitePages::commandResult(
+                    false, std::string(texts.notKnown) + ": " + account,
+                    "WHM received the request, but no complete answer came back (" +
+                        outcome.reason + "), so whether the account changed is not known. " +
+                        (texts.inClientsList
+                             ? "Click \"Refresh All\": the Clients list shows whether it did."
+                             : "The Clients list does not show suspensions: look the account up "
+                               "in WHM to see whether it changed."))};
+    // Refused, or not attempted as the gateway is busy.
+    return {outcome.result == WhmResult::Busy ? http::status::service_unavailable
+                                              : http::status::ok,
+            htmlType,
+            SitePages::commandResult(false, std::string(texts.refused) + ": " + account,
+                                     outcome.reason)};
 }
 
 asio::awaitable<Reply> GatewayService::Impl::create(const Query& query) {
+    static constexpr CommandTexts texts{"Account created", "Account not created",
+                                        "Account creation not confirmed", true};
     std::string user = valueOf(query, "acctuser");
     std::string domain = valueOf(query, "acctdomain");
     std::string plan = valueOf(query, "acctplan");
@@ -464,31 +500,23 @@ asio::awaitable<Reply> GatewayService::Impl::create(const Query& query) {
                   {"plan", plan}};
     WhmOutcome outcome =
         co_await callWhm(query, "createacct", std::move(params), m_options.timeouts.create);
-    if (outcome.ok)
-        co_return Reply{
-            http::status::ok, htmlType,
-            SitePages::commandResult(true, "Account created: " + user,
-                                     domain + ", package " + plan + ". WHM: " + outcome.reason)};
-    co_return Reply{
-        http::status::ok, htmlType,
-        SitePages::commandResult(false, "Account " + user + " not created", outcome.reason)};
+    co_return commandReply(outcome, texts, user,
+                           domain + ", package " + plan + ". WHM: " + outcome.reason);
 }
 
-asio::awaitable<Reply>
-GatewayService::Impl::accountCommand(const Query& query, const char* accountKey,
-                                     const char* function, const char* whmUserKey,
-                                     const char* doneText, const char* failText) {
+asio::awaitable<Reply> GatewayService::Impl::accountCommand(const Query& query,
+                                                            const char* accountKey,
+                                                            const char* function,
+                                                            const char* whmUserKey,
+                                                            const CommandTexts& texts) {
     std::string account = valueOf(query, accountKey);
     if (account.empty())
         co_return Reply{http::status::ok, htmlType,
-                        SitePages::commandResult(false, failText,
+                        SitePages::commandResult(false, texts.refused,
                                                  "No account was named: type a user name or "
                                                  "click one in the Clients list.")};
     Params params{{whmUserKey, account}};
     WhmOutcome outcome =
         co_await callWhm(query, function, std::move(params), m_options.timeouts.command);
-    std::string headline = std::string(outcome.ok ? doneText : failText) + ": " + account;
-    std::string detail = outcome.ok ? "WHM: " + outcome.reason : outcome.reason;
-    co_return Reply{http::status::ok, htmlType,
-                    SitePages::commandResult(outcome.ok, headline, detail)};
+    co_return commandReply(outcome, texts, account, "WHM: " + outcome.reason);
 }

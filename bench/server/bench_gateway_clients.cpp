@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
 
     WhmSimulator simulator(false);
     simulator.addGeneratedAccounts(accountCount);
-    FakeWhm whm(&simulator);
+    FakeWhm whm([&](const WhmRequest& request) { return simulator.answer(request); });
     const std::string ca = whm.certificate().certificateFile();
     const std::string port = std::to_string(whm.port());
     GatewayProcess gateway({"--whm-host", "127.0.0.1", "--whm-port", port, "--whm-ca", ca});
@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
     // no simulator or lock behind it.
     {
         WhmResponse answer =
-            sendNow(simulator, {"127.0.0.1", "root", "KEY", "listaccts", {{"want", "user"}}});
+            simulator.answer({"127.0.0.1", "root", "KEY", "listaccts", {{"want", "user"}}});
         FakeWhm quick;
         quick.answer(answer.status, answer.body);
         GatewayProcess front({"--whm-host", "127.0.0.1", "--whm-port", std::to_string(quick.port()),
