@@ -486,16 +486,12 @@ asio::awaitable<HttpsWhmApi::Attempt> HttpsWhmApi::exchange(Connection& connecti
         if (connection.timedOut)
             return failure("WHM at " + call.where + " gave no complete answer within " +
                            seconds(call.request.timeout) + " s");
-        if (received > call.cap)
-            return failure("WHM's answer from " + call.where + " is larger than " +
-                           sizeText(call.cap));
-        if (ec == http::error::body_limit)
+        if (received > call.cap || ec == http::error::body_limit)
             return failure("WHM's answer from " + call.where + " is larger than " +
                            sizeText(call.cap));
         if (isEndOfStream(ec) || ec == http::error::partial_message)
             return failure("WHM at " + call.where +
-                           " closed the connection before its answer "
-                           "was complete");
+                           " closed the connection before its answer was complete");
         return failure("The request to WHM at " + call.where + " failed (" + ec.message() + ")");
     };
 
