@@ -38,9 +38,6 @@ public:
     // Why a call stopped when its answer would pass the budget's bytes.
     std::string fullRefusal() const;
 
-    std::size_t callsInFlight() const { return m_calls.load(); }
-    std::uint64_t bytesInFlight() const { return m_bytes.load(); }
-
 private:
     bool take(std::uint64_t bytes);
     void release(std::uint64_t bytes);

@@ -32,14 +32,15 @@ struct WhmResolver::Queue {
     bool stopping = false;
     Lookup lookup;
 
-    // Called with mutex held: a thread more when every one is busy and there is room.
+    // Called with mutex held: a thread more when the idle ones cannot take every job
+    // waiting and there is room.
     void add(std::function<void()> job, const std::shared_ptr<Queue>& self) {
         jobs.push_back(std::move(job));
-        if (idle > 0) {
-            wake.notify_one();
-        } else if (threads < maxThreads) {
+        if (jobs.size() > idle && threads < maxThreads) {
             ++threads;
             std::thread([self] { self->work(); }).detach();
+        } else {
+            wake.notify_one();
         }
     }
 

@@ -31,10 +31,11 @@ public:
     boost::asio::awaitable<std::vector<boost::asio::ip::address>>
     resolve(const std::string& host, std::chrono::steady_clock::time_point deadline);
 
+private:
+    // getaddrinfo, asking only for the address families this machine has.
     static std::vector<boost::asio::ip::address> systemLookup(const std::string& host,
                                                               boost::system::error_code& ec);
 
-private:
     struct Queue;
     std::shared_ptr<Queue> m_queue; // shared with its threads, which may outlive this object
 };

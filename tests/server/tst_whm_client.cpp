@@ -577,6 +577,8 @@ TEST(HttpsWhmClient, LookUpsRunInParallel) {
     requests.back().host = "stuck.corvala.invalid";
     options.allowedHosts.push_back(requests.back().host);
     Client client(whm, options);
+    client.list(requests[0]); // leaves one look-up thread idle: the rest must not queue on it
+    lookups = 0;
     std::vector<WhmList> lists(requests.size());
     std::size_t ended = 0;
     auto start = Clock::now();
