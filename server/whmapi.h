@@ -29,7 +29,8 @@ enum class WhmResult {
     Done,     // WHM did it
     Refused,  // WHM said no, or the call failed before its request went out
     NotKnown, // the request went out but no complete, readable answer came back
-    Busy,     // not attempted: the calls in flight hold the gateway's whole budget
+    Busy,     // the calls in flight hold the gateway's whole budget: not attempted (or, for a
+              // list, stopped where its names would pass it)
 };
 
 // A command's outcome, with WHM's own words for it (or why it failed), cut short.
@@ -56,7 +57,8 @@ struct WhmList {
     bool ok() const { return status == Status::Ok; }
 };
 
-// A call that ended without a verdict from WHM: result says whether its request went out.
+// A call that ended without a verdict from WHM: result says whether its request went out,
+// or that the budget stopped it.
 class WhmError : public std::runtime_error {
 public:
     WhmError(WhmResult result, const std::string& reason)
