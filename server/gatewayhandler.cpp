@@ -2,6 +2,7 @@
 
 #include "requestlog.h"
 #include "sitepages.h"
+#include "whmanswerreader.h"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/error.hpp>
@@ -18,9 +19,9 @@ namespace {
 
 constexpr const char* htmlType = "text/html; charset=utf-8";
 constexpr const char* textType = "text/plain; charset=utf-8";
-// WHM's reason in the log, and in a page or a 502: enough to act on, never a flood.
+// WHM's reason in the log: enough to act on, never a flood (pages and 502s carry the
+// reason as the WHM client cut it, a few thousand characters at most).
 constexpr std::size_t maxReasonInLog = 300;
-constexpr std::size_t maxReasonInPage = 4000;
 
 using Query = std::vector<std::pair<std::string, std::string>>;
 using Params = std::vector<std::pair<std::string, std::string>>;
@@ -38,15 +39,6 @@ WhmRequest requestOf(const Query& query, std::string function, Params params,
                      std::chrono::seconds timeout) {
     return {valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"),
             std::move(function),    std::move(params),      timeout};
-}
-
-std::string cutShort(std::string_view text, std::size_t most) {
-    if (text.size() <= most)
-        return std::string(text);
-    // Never half a UTF-8 character.
-    while (most > 0 && (static_cast<unsigned char>(text[most]) & 0xC0) == 0x80)
-        --most;
-    return std::string(text.substr(0, most)) + "...";
 }
 
 // Why the login in query cannot go to WHM, or empty. A control character has no place in
@@ -171,14 +163,17 @@ asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& 
         } else if (path == "/ad.php") {
             co_await create(query, reply);
         } else if (path == "/sus.php") {
-            co_await accountCommand(query, "suspenduser", "suspendacct", "user",
-                                    "Account suspended", "Account not suspended", reply);
+            static constexpr CommandTexts texts{"Account suspended", "Account not suspended",
+                                                "Suspension not confirmed", false};
+            co_await accountCommand(query, "suspenduser", "suspendacct", "user", texts, reply);
         } else if (path == "/unsus.php") {
-            co_await accountCommand(query, "usr", "unsuspendacct", "user", "Account unsuspended",
-                                    "Account not unsuspended", reply);
+            static constexpr CommandTexts texts{"Account unsuspended", "Account not unsuspended",
+                                                "Unsuspension not confirmed", false};
+            co_await accountCommand(query, "usr", "unsuspendacct", "user", texts, reply);
         } else {
-            co_await accountCommand(query, "usr", "removeacct", "username", "Account terminated",
-                                    "Account not terminated", reply);
+            static constexpr CommandTexts texts{"Account terminated", "Account not terminated",
+                                                "Termination not confirmed", true};
+            co_await accountCommand(query, "usr", "removeacct", "username", texts, reply);
         }
     } catch (const std::exception& e) {
         auto* error = dynamic_cast<const boost::system::system_error*>(&e);
@@ -205,38 +200,21 @@ asio::awaitable<void> GatewayHandler::list(const Query& query, const char* funct
         setBody(reply, http::status::service_unavailable, textType, "The request was cancelled.\n");
         co_return;
     }
-    // The desktop program treats an error status as a failed fetch, never as a list.
-    if (!names.ok) {
-        setBody(reply, http::status::bad_gateway, textType,
-                cutShort(names.reason, maxReasonInPage));
+    if (names.status == WhmList::Status::Busy) {
+        setBody(reply, http::status::service_unavailable, textType, names.reason + "\n");
         co_return;
     }
-    // Names exactly as WHM gave them, joined by the marker with none after the last. A name
-    // holding the marker would split into two entries that do not exist: it is left out.
-    std::string body;
-    body.reserve(names.text.size() + 4 * names.size());
-    // Names hardly ever hold the marker: one search of them all spares one per name.
-    const bool markerSeen = names.text.find("<BR>") != std::string::npos;
-    std::size_t leftOut = 0;
-    std::string firstLeftOut;
-    bool first = true;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        std::string_view name = names.name(i);
-        if (markerSeen && name.find("<BR>") != std::string_view::npos) {
-            if (leftOut++ == 0)
-                firstLeftOut = cutShort(name, maxReasonInLog);
-            continue;
-        }
-        if (!first)
-            body += "<BR>";
-        first = false;
-        body += name;
+    // The desktop program treats an error status as a failed fetch, never as a list.
+    if (!names.ok()) {
+        setBody(reply, http::status::bad_gateway, textType, std::move(names.reason));
+        co_return;
     }
-    reply.record.detail = std::to_string(names.size() - leftOut) + " names";
-    if (leftOut > 0)
-        reply.record.detail += ", " + std::to_string(leftOut) +
-                               " left out as they hold <BR> (the first: " + firstLeftOut + ")";
-    setBody(reply, http::status::ok, textType, std::move(body));
+    // One line for them all, however many: a list can hold millions.
+    reply.record.detail = std::to_string(names.names) + " names";
+    if (names.leftOut > 0)
+        reply.record.detail += ", " + std::to_string(names.leftOut) +
+                               " left out as they hold <BR> (such as " + names.leftOutExample + ")";
+    setBody(reply, http::status::ok, textType, std::move(names.body));
 }
 
 asio::awaitable<void> GatewayHandler::create(const Query& query, GatewayReply& reply) {
@@ -249,22 +227,20 @@ asio::awaitable<void> GatewayHandler::create(const Query& query, GatewayReply& r
                   {"plan", plan}};
     WhmRequest request = requestOf(query, "createacct", std::move(params), m_timeouts.create);
     WhmOutcome outcome = co_await callCommand(request, reply.record);
-    std::string reason = cutShort(outcome.reason, maxReasonInPage);
-    setBody(reply, http::status::ok, htmlType,
-            outcome.ok
-                ? SitePages::commandResult(true, "Account created: " + user,
-                                           domain + ", package " + plan + ". WHM: " + reason)
-                : SitePages::commandResult(false, "Account " + user + " not created", reason));
+    static constexpr CommandTexts texts{"Account created", "Account not created",
+                                        "Account creation not confirmed", true};
+    commandPage(outcome, texts, user, domain + ", package " + plan + ". WHM: " + outcome.reason,
+                reply);
 }
 
 asio::awaitable<void> GatewayHandler::accountCommand(const Query& query, const char* accountKey,
                                                      const char* function, const char* whmUserKey,
-                                                     const char* doneText, const char* failText,
+                                                     const CommandTexts& texts,
                                                      GatewayReply& reply) {
     std::string account = valueOf(query, accountKey);
     if (account.empty()) {
         setBody(reply, http::status::ok, htmlType,
-                SitePages::commandResult(false, failText,
+                SitePages::commandResult(false, texts.refused,
                                          "No account was named: type a user name or "
                                          "click one in the Clients list."));
         co_return;
@@ -272,10 +248,40 @@ asio::awaitable<void> GatewayHandler::accountCommand(const Query& query, const c
     Params params{{whmUserKey, account}};
     WhmRequest request = requestOf(query, function, std::move(params), m_timeouts.command);
     WhmOutcome outcome = co_await callCommand(request, reply.record);
-    std::string headline = std::string(outcome.ok ? doneText : failText) + ": " + account;
-    std::string reason = cutShort(outcome.reason, maxReasonInPage);
-    setBody(reply, http::status::ok, htmlType,
-            SitePages::commandResult(outcome.ok, headline, outcome.ok ? "WHM: " + reason : reason));
+    commandPage(outcome, texts, account, "WHM: " + outcome.reason, reply);
+}
+
+void GatewayHandler::commandPage(const WhmOutcome& outcome, const CommandTexts& texts,
+                                 const std::string& account, const std::string& doneDetail,
+                                 GatewayReply& reply) {
+    switch (outcome.result) {
+    case WhmResult::Done:
+        setBody(
+            reply, http::status::ok, htmlType,
+            SitePages::commandResult(true, std::string(texts.done) + ": " + account, doneDetail));
+        break;
+    case WhmResult::NotKnown:
+        // WHM had the request and may have acted on it: never reported as a failure.
+        setBody(reply, http::status::ok, htmlType,
+                SitePages::commandResult(
+                    false, std::string(texts.notKnown) + ": " + account,
+                    "WHM received the request, but no complete answer came back (" +
+                        outcome.reason + "), so whether the account changed is not known. " +
+                        (texts.inClientsList
+                             ? "Click \"Refresh All\": the Clients list shows whether it did."
+                             : "The Clients list does not show suspensions: look the account "
+                               "up in WHM to see whether it changed.")));
+        break;
+    case WhmResult::Refused:
+    case WhmResult::Busy:
+        setBody(reply,
+                outcome.result == WhmResult::Busy ? http::status::service_unavailable
+                                                  : http::status::ok,
+                htmlType,
+                SitePages::commandResult(false, std::string(texts.refused) + ": " + account,
+                                         outcome.reason));
+        break;
+    }
 }
 
 asio::awaitable<WhmList> GatewayHandler::callList(const WhmRequest& request,
@@ -287,8 +293,11 @@ asio::awaitable<WhmList> GatewayHandler::callList(const WhmRequest& request,
     asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
     if (state.cancelled() != asio::cancellation_type::none) {
         record.outcome = RequestRecord::Outcome::Cancelled;
-    } else if (names.ok) {
+    } else if (names.ok()) {
         record.outcome = RequestRecord::Outcome::Listed;
+    } else if (names.status == WhmList::Status::Busy) {
+        record.outcome = RequestRecord::Outcome::Busy;
+        record.detail = cutShort(names.reason, maxReasonInLog);
     } else {
         record.outcome = RequestRecord::Outcome::Failed;
         record.detail = cutShort(names.reason, maxReasonInLog);
@@ -303,23 +312,19 @@ asio::awaitable<WhmOutcome> GatewayHandler::callCommand(const WhmRequest& reques
     if (m_commands.cancelled()) {
         record.outcome = Outcome::Refused;
         record.detail = "the gateway is stopping: not sent";
-        co_return WhmOutcome{
-            false, "The gateway is stopping: the command was not sent to WHM.", {}};
+        co_return WhmOutcome{WhmResult::Refused,
+                             "The gateway is stopping: the command was not sent to WHM."};
     }
     // Not cancelled with the request: WHM may already be carrying the command out, and its
     // outcome belongs in the log even when the client has gone. Only stop() cancels it.
     auto executor = co_await asio::this_coro::executor;
     WhmOutcome outcome = co_await asio::co_spawn(executor, m_whm.call(request),
                                                  m_commands.adapt(executor, asio::use_awaitable));
-    if (outcome.ok) {
-        record.outcome = Outcome::Done;
-    } else if (m_commands.cancelled()) {
-        record.outcome = Outcome::NotKnown;
-        record.detail = "the gateway stopped before WHM's answer came";
-    } else {
-        record.outcome = Outcome::Refused;
+    static constexpr Outcome outcomes[] = {Outcome::Done, Outcome::Refused, Outcome::NotKnown,
+                                           Outcome::Busy};
+    record.outcome = outcomes[static_cast<std::size_t>(outcome.result)];
+    if (outcome.result != WhmResult::Done)
         record.detail = cutShort(outcome.reason, maxReasonInLog);
-    }
     co_return outcome;
 }
 

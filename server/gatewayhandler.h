@@ -72,10 +72,20 @@ private:
                                       const char* arrayKey, const char* nameKey,
                                       GatewayReply& reply);
     boost::asio::awaitable<void> create(const Query& query, GatewayReply& reply);
+    // What a command's page says for each of WHM's outcomes.
+    struct CommandTexts {
+        const char* done;
+        const char* refused;
+        const char* notKnown;
+        bool inClientsList; // whether "Refresh All" shows what the command changed
+    };
+
     boost::asio::awaitable<void> accountCommand(const Query& query, const char* accountKey,
                                                 const char* function, const char* whmUserKey,
-                                                const char* doneText, const char* failText,
-                                                GatewayReply& reply);
+                                                const CommandTexts& texts, GatewayReply& reply);
+    static void commandPage(const WhmOutcome& outcome, const CommandTexts& texts,
+                            const std::string& account, const std::string& doneDetail,
+                            GatewayReply& reply);
 
     // The two places that reach WHM, for a list and for a command. Each turns WHM's
     // outcome into the words of the log.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "whmapi.h"
+#include "whmbudget.h"
 #include "whmhostpolicy.h"
+#include "whmresolver.h"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ssl/context.hpp>
@@ -15,9 +17,11 @@
 #include <vector>
 
 // Reaches a real WHM server: https://HOST:PORT/json-api/FUNCTION?api.version=1&...
-// with "Authorization: whm USER:KEY". The server's certificate is always verified, against
-// the system's store or, when given, against one CA or self-signed certificate file, and
-// must name the host. Connections are kept alive and reused, one request at a time.
+// The server's certificate is always verified, against the system's store or, when given,
+// against one CA or self-signed certificate file, and must name the host. Connections are
+// kept alive for lists, one request at a time; a command always goes on a connection of
+// its own, so it reaches WHM at most once. WHM's answer is read as it arrives, every byte
+// of it counted against a cap, and a budget bounds all calls in flight together.
 class HttpsWhmApi : public WhmApi {
 public:
     struct Options {
@@ -27,7 +31,17 @@ public:
         std::vector<std::string> allowedHosts;
         // A pooled connection unused for this long is closed.
         std::chrono::steady_clock::duration idleLimit = std::chrono::seconds(15);
-        std::uint64_t maxAnswerBytes = 64ull * 1024 * 1024;
+        // Every byte of one answer counts: status line, headers, chunk framing, trailers
+        // and body. A command's answer is WHM's metadata and a short output.
+        std::uint64_t maxListAnswerBytes = 64ull << 20;
+        std::uint64_t maxCommandAnswerBytes = 4ull << 20;
+        // All calls in flight together; a call beyond either is answered busy at once.
+        std::size_t maxCallsInFlight = 64;
+        std::uint64_t maxBytesInFlight = 256ull << 20;
+        // Host look-ups that may run at once, and how a name is looked up (empty: the
+        // system's resolver).
+        unsigned lookupThreads = 16;
+        WhmResolver::Lookup lookup;
     };
 
     // Sockets and timers live on executor (each connection on a strand of it); calls may
@@ -35,33 +49,35 @@ public:
     HttpsWhmApi(boost::asio::any_io_executor executor, Options options);
     ~HttpsWhmApi() override;
 
-    boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) override;
-
     // The path and query of a call, values percent-encoded: /json-api/F?api.version=1&k=v...
     static std::string pathFor(const WhmRequest& request);
 
     // Connections opened so far (for the figures and the reuse test).
     std::uint64_t connectionsOpened() const;
 
+protected:
+    boost::asio::awaitable<void> send(const WhmRequest& request, const std::string& authorization,
+                                      WhmCallKind kind, WhmAnswerReader& reader) override;
+
 private:
     struct Connection;
     struct Pool;
-    struct Exchange {
-        bool retry = false;    // a stale kept connection: nothing came, try a new one
-        bool reusable = false; // a complete, clean answer: the connection may go back
-        WhmResponse response;
+    struct Call;
+    enum class Attempt {
+        Answered, // the answer is read; the connection is done with
+        Reusable, // the answer is read and the connection may serve another call
+        Stale,    // a pooled connection that something reached while idle: not used
+        Retry,    // a pooled connection failed before any byte of the answer
     };
 
-    boost::asio::awaitable<void> connect(Connection& connection, const std::string& host,
-                                         std::chrono::steady_clock::time_point deadline);
-    boost::asio::awaitable<Exchange>
-    exchange(Connection& connection, bool reused, const WhmRequest& request,
-             const boost::beast::http::request<boost::beast::http::empty_body>& message,
-             std::chrono::steady_clock::time_point deadline);
+    boost::asio::awaitable<void> connect(Connection& connection, const Call& call);
+    boost::asio::awaitable<Attempt> exchange(Connection& connection, bool reused, const Call& call);
 
     boost::asio::any_io_executor m_executor;
     Options m_options;
     WhmHostPolicy m_policy;
+    WhmBudget m_budget;
+    WhmResolver m_resolver;
     boost::asio::ssl::context m_tls;
     std::string m_tlsError;       // why the trusted certificates could not be loaded
     std::shared_ptr<Pool> m_pool; // shared with its sweeper, which may outlive this object

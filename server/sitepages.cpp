@@ -61,7 +61,10 @@ port 2087 over HTTPS and checks the server's certificate.</dd>
 <b>Manage API Tokens</b> in WHM (under Development), generate one and paste it here. For a
 remote access key, open <b>Setup Remote Access Key</b> (under Clusters or Remote Access), copy
 the whole key and paste it here: it is a long block of several lines; paste all of it, line
-breaks included. Either works in this box. Anyone holding it can act as that WHM user: keep
+breaks included. Either works in this box: a key of up to 64 characters goes to WHM as an API
+token, a longer one as a remote access key. WHM recommends API tokens: it has deprecated remote
+access keys, which work only while "Allow deprecated WHM accesshash authentication" is on in
+WHM's Tweak Settings. Anyone holding the key can act as that WHM user: keep
 <code>settings.whm</code> private.</dd>
 </dl>
 <h2>The main window</h2>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <boost/asio/awaitable.hpp>
-#include <boost/json/value.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -11,90 +10,102 @@
 #include <utility>
 #include <vector>
 
+class WhmAnswerReader;
+
 // One WHM API 1 call: the function, its parameters (in order) and the login that the
 // desktop program sent along with the request.
 struct WhmRequest {
     std::string host;
     std::string user;
-    std::string key;
+    std::string key; // an API token or a remote access key
     std::string function;
     std::vector<std::pair<std::string, std::string>> params;
     // The whole call, from the first connection attempt to the answer's last byte.
     std::chrono::steady_clock::duration timeout = std::chrono::seconds(50);
 };
 
-// What came back over the wire, before it is read.
-struct WhmResponse {
-    int status = 0;
-    std::string body;
+// What became of a call.
+enum class WhmResult {
+    Done,     // WHM did it
+    Refused,  // WHM said no, or the call failed before its request went out
+    NotKnown, // the request went out but no complete, readable answer came back
+    Busy,     // the calls in flight hold the gateway's whole budget: not attempted (or, for a
+              // list, stopped where its names would pass it)
 };
 
-// What a call achieved: WHM did it (ok) or not, and WHM's own words for it.
+// A command's outcome, with WHM's own words for it (or why it failed), cut short.
 struct WhmOutcome {
-    bool ok = false;
+    WhmResult result = WhmResult::Refused;
     std::string reason;
-    boost::json::value data;
+
+    bool done() const { return result == WhmResult::Done; }
 };
 
-// A list call's outcome: the names, in WHM's order, kept one after another in one block.
-// When not ok, reason says why (WHM's refusal or an answer of the wrong shape) and there
-// are no names.
+// A list call's outcome. When ok, body is ready to send: the names in WHM's order joined
+// by the marker <BR>, none after the last. A name holding the marker would split into
+// entries that do not exist: it is left out and counted, and the first one kept, cut
+// short, for the log. When not ok, reason says why (cut short) and there are no names.
 struct WhmList {
-    bool ok = false;
+    enum class Status { Ok, Failed, Busy };
+    Status status = Status::Failed;
     std::string reason;
-    std::string text;
-    std::vector<std::size_t> ends; // where each name ends in text
+    std::string body;
+    std::size_t names = 0;
+    std::size_t leftOut = 0;
+    std::string leftOutExample;
 
-    std::size_t size() const { return ends.size(); }
-    std::string_view name(std::size_t i) const {
-        std::size_t begin = i == 0 ? 0 : ends[i - 1];
-        return std::string_view(text).substr(begin, ends[i] - begin);
-    }
+    bool ok() const { return status == Status::Ok; }
 };
 
-// No usable answer from WHM at all: no connection, a host that may not be reached, a
-// certificate that is not trusted, the time limit, an answer over the size cap.
+// A call that ended without a verdict from WHM: result says whether its request went out,
+// or that the budget stopped it.
 class WhmError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    WhmError(WhmResult result, const std::string& reason)
+        : std::runtime_error(reason), m_result(result) {}
+    WhmResult result() const { return m_result; }
+
+private:
+    WhmResult m_result;
 };
 
+// Lists may be read again; commands reach WHM at most once.
+enum class WhmCallKind { List, Command };
+
 // A WHM server as the gateway sees it. The real one is reached over HTTPS; the demo
-// simulates one in memory. Calls wait asynchronously: a slow WHM holds no thread.
+// simulates one in memory. Calls wait asynchronously: a slow WHM holds no thread. Both
+// calls honour terminal cancellation of the awaiting coroutine, and never throw: every
+// failure becomes an outcome with a reason a person can act on.
 class WhmApi {
 public:
     virtual ~WhmApi() = default;
 
-    // Carries one request to WHM and completes with its raw answer; throws WhmError when
-    // none came within request.timeout.
-    virtual boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) = 0;
-
-    // Sends the request and reads WHM's verdict. Never throws: every failure becomes an
-    // outcome that is not ok, with a reason a person can act on.
+    // An account command (createacct, suspendacct, unsuspendacct, removeacct).
     boost::asio::awaitable<WhmOutcome> call(const WhmRequest& request);
 
-    // Reads a WHM API 1 answer: HTTP status, JSON (nesting limited, never a crash),
-    // metadata.result and metadata.reason.
-    static WhmOutcome readResponse(const WhmResponse& response);
-
-    // A list call: sends the request and reads the names data[arrayKey][i][nameKey] from
-    // the answer in one pass, without building its JSON document. Never throws. The
-    // verdict is the one readResponse and namesIn give together.
+    // A list: the names data[arrayKey][i][nameKey], read as the answer arrives.
     boost::asio::awaitable<WhmList> callList(const WhmRequest& request, std::string_view arrayKey,
                                              std::string_view nameKey);
-    static WhmList readList(const WhmResponse& response, std::string_view arrayKey,
-                            std::string_view nameKey);
+
+protected:
+    // Carries the request to WHM, with authorization as its Authorization header, and
+    // hands WHM's answer to reader as it arrives. Throws WhmError when no complete answer
+    // was read.
+    virtual boost::asio::awaitable<void> send(const WhmRequest& request,
+                                              const std::string& authorization, WhmCallKind kind,
+                                              WhmAnswerReader& reader) = 0;
 };
 
-// The names in a list answer's data: data[arrayKey][i][nameKey], in WHM's order. A data
-// of the wrong shape, or a name that is not a string, sets error (and names is then
-// meaningless): such an answer is a failure, never an empty list.
-struct WhmNames {
-    std::vector<std::string> names;
-    std::string error;
+// The Authorization header for a login, or why the login cannot be sent. A key of at most
+// 64 characters once its line breaks are gone is an API token ("whm USER:TOKEN"); a longer
+// one is a remote access key ("WHM USER:HASH", its line breaks removed), as WHM's
+// documentation writes them. A control character in the user name, or in the key other
+// than its line breaks, would end up in the header: such a login is refused.
+struct WhmAuthorization {
+    std::string header;
+    std::string refusal;
 };
-WhmNames namesIn(const boost::json::value& data, std::string_view arrayKey,
-                 std::string_view nameKey);
+WhmAuthorization whmAuthorization(std::string_view user, std::string_view key);
 
-// The key as WHM wants it in the Authorization header: one line, no CR or LF.
-std::string whmKeyWithoutLineBreaks(const std::string& key);
+// The key as WHM reads it: one line, no CR or LF.
+std::string whmKeyWithoutLineBreaks(std::string_view key);

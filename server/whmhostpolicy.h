@@ -24,8 +24,12 @@ public:
     // its one plain spelling. Anything a resolver might read as a number in another
     // spelling (127.1, 2130706433, 0x7f000001, 0) is not.
     static bool isCanonicalHost(std::string_view host);
-    // Loopback, link-local or unspecified (which reaches this machine), also IPv4-mapped.
+    // Loopback, link-local or unspecified (which reaches this machine), also where an IPv6
+    // address carries such an IPv4 address (mapped, compatible, translated, NAT64, 6to4,
+    // Teredo).
     static bool isLocalAddress(const boost::asio::ip::address& address);
+    // Multicast or broadcast, also carried in IPv6: never a WHM server, even when named.
+    static bool isGroupAddress(const boost::asio::ip::address& address);
 
 private:
     bool isNamed(std::string_view host) const;

@@ -1,5 +1,7 @@
 #include "whmsimulator.h"
 
+#include "whmanswerreader.h"
+
 #include <boost/json/serialize.hpp>
 
 #include <algorithm>
@@ -105,8 +107,11 @@ std::vector<std::string> WhmSimulator::packages() const {
     return m_packages;
 }
 
-boost::asio::awaitable<WhmResponse> WhmSimulator::send(const WhmRequest& request) {
-    co_return answer(request);
+boost::asio::awaitable<void> WhmSimulator::send(const WhmRequest& request, const std::string&,
+                                                WhmCallKind, WhmAnswerReader& reader) {
+    WhmResponse response = answer(request);
+    reader.read(response.status, response.body);
+    co_return;
 }
 
 WhmResponse WhmSimulator::answer(const WhmRequest& request) {

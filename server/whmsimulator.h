@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// An answer as WHM sends it: its HTTP status and its JSON text.
+struct WhmResponse {
+    int status = 0;
+    std::string body;
+};
+
 // An in-memory WHM server for the demo and the benchmarks: it answers the WHM API 1
 // functions the gateway uses, in WHM's JSON shapes, with WHM's rules for new accounts.
 // Its accounts live as long as the object. Safe to call from several threads.
@@ -23,9 +29,7 @@ public:
     // Starts with the sample packages and, unless told otherwise, a few sample accounts.
     explicit WhmSimulator(bool sampleAccounts = true);
 
-    boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) override;
-
-    // The answer to a request, at once (send() without the coroutine).
+    // The answer to a request, as WHM would send it.
     WhmResponse answer(const WhmRequest& request);
 
     // Adds generated accounts user00001, user00002, ... (for load figures).
@@ -33,6 +37,10 @@ public:
 
     std::vector<Account> accounts() const;
     std::vector<std::string> packages() const;
+
+protected:
+    boost::asio::awaitable<void> send(const WhmRequest& request, const std::string& authorization,
+                                      WhmCallKind kind, WhmAnswerReader& reader) override;
 
 private:
     using Params = std::map<std::string, std::string>;

@@ -3,8 +3,8 @@
 // program's Qt headers (compression offered, keep-alive), and a WHM stand-in over HTTPS on
 // 127.0.0.1. Every figure is printed, never asserted, and each comparison is measured side
 // by side in one run.
-#include "awaitnow.h"
 #include "fakewhm.h"
+#include "gatewayprocess.h"
 #include "whmsimulator.h"
 
 #include <boost/asio/connect.hpp>
@@ -23,22 +23,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <spawn.h>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -61,63 +52,6 @@ double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
-
-// corvala-gateway as its own process, its log thrown away.
-class GatewayProcess {
-public:
-    explicit GatewayProcess(std::vector<std::string> args) {
-        // CORVALA_GATEWAY names another build of the gateway, to compare two side by side.
-        const char* exe = std::getenv("CORVALA_GATEWAY");
-        args.insert(args.begin(),
-                    {exe && *exe ? exe : CORVALA_GATEWAY_EXE, "--listen", "127.0.0.1:0"});
-        int out[2];
-        if (pipe(out) != 0)
-            throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start " + args[0]);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(out[0]);
-        size_t colon = line.rfind("127.0.0.1:");
-        if (colon == std::string::npos)
-            throw std::runtime_error("the gateway did not start: " + line);
-        m_port = std::stoi(line.substr(colon + 10));
-    }
-    ~GatewayProcess() {
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-    }
-    int port() const { return m_port; }
-    // User and system CPU time the process has used, in milliseconds.
-    double cpuMilliseconds() const {
-        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
-        std::istringstream fields(text.substr(text.rfind(')') + 2));
-        std::string field;
-        double ticks = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i)
-            if (i >= 14)
-                ticks += std::stod(field);
-        return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_port = -1;
-};
 
 // A client on one connection, kept alive, sending what the desktop program's Qt client
 // sends. With a CA file it speaks HTTPS and sends a WHM login instead.
@@ -227,21 +161,27 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     // "quick" runs only the last part, for a profiler attached to its gateway.
     const bool quickOnly = argc > 1 && std::string_view(argv[1]) == "quick";
+    // CORVALA_GATEWAY=a:b compares builds side by side, each part for each in turn.
+    const std::vector<std::string> gateways = GatewayProcess::underTest(CORVALA_GATEWAY_EXE);
     std::printf("corvala-gateway figures (loopback; timings are noisy when other work "
-                "shares the machine)\n\n");
+                "shares the machine)\n");
+    for (const std::string& exe : gateways)
+        std::printf("  gateway: %s\n", exe.c_str());
+    std::printf("\n");
 
     WhmSimulator simulator(false);
     simulator.addGeneratedAccounts(accountCount);
-    FakeWhm whm(&simulator);
+    FakeWhm whm([&](const WhmRequest& request) { return simulator.answer(request); });
     const std::string ca = whm.certificate().certificateFile();
     const std::string port = std::to_string(whm.port());
-    GatewayProcess gateway({"--whm-host", "127.0.0.1", "--whm-port", port, "--whm-ca", ca});
     const std::string clients = "/clients.php?" + login;
     const std::string listaccts = "/json-api/listaccts?api.version=1&want=user";
 
     // 1. /clients.php through the gateway against the same listaccts straight to WHM, each
     // on its own kept-alive connection, the two taking turns.
-    if (!quickOnly) {
+    for (const std::string& exe : quickOnly ? std::vector<std::string>() : gateways) {
+        GatewayProcess gateway(exe,
+                               {"--whm-host", "127.0.0.1", "--whm-port", port, "--whm-ca", ca});
         Client viaGateway(gateway.port());
         Client direct(whm.port(), ca);
         viaGateway.get(clients);
@@ -255,10 +195,11 @@ int main(int argc, char** argv) {
             direct.get(listaccts);
             straight.push_back(millisecondsSince(start));
         }
+        std::printf("[%s]\n", exe.c_str());
         std::printf("%d accounts, kept-alive connections, median of 60:\n", accountCount);
         std::printf("  /clients.php through the gateway  %7.2f ms\n", median(through));
         std::printf("  listaccts straight to WHM (HTTPS) %7.2f ms\n", median(straight));
-        std::printf("  ratio                             %7.2f\n\n",
+        std::printf("  ratio                             %7.2f\n",
                     median(through) / median(straight));
 
         // 2. The gateway's own CPU per list, asked for with the Qt client's headers.
@@ -293,9 +234,9 @@ int main(int argc, char** argv) {
     }
 
     // 3. A small list from the demo: kept-alive clients against a new connection per request.
-    if (!quickOnly) {
-        GatewayProcess demo({"--demo"});
-        std::printf("small list (4 accounts, demo), requests/s and p50:\n");
+    for (const std::string& exe : quickOnly ? std::vector<std::string>() : gateways) {
+        GatewayProcess demo(exe, {"--demo"});
+        std::printf("[%s]\nsmall list (4 accounts, demo), requests/s and p50:\n", exe.c_str());
         for (int n : {4, 16}) {
             Load kept = load(demo.port(), clients, n, true, 1.5);
             Load fresh = load(demo.port(), clients, n, false, 1.0);
@@ -308,21 +249,22 @@ int main(int argc, char** argv) {
 
     // 4. Four clients against a WHM stand-in that answers at once: a fixed listaccts answer,
     // no simulator or lock behind it.
-    {
-        WhmResponse answer =
-            sendNow(simulator, {"127.0.0.1", "root", "KEY", "listaccts", {{"want", "user"}}});
-        FakeWhm quick;
-        quick.answer(answer.status, answer.body);
-        GatewayProcess front({"--whm-host", "127.0.0.1", "--whm-port", std::to_string(quick.port()),
+    WhmResponse answer =
+        simulator.answer({"127.0.0.1", "root", "KEY", "listaccts", {{"want", "user"}}});
+    FakeWhm quick;
+    quick.answer(answer.status, answer.body);
+    for (const std::string& exe : gateways) {
+        GatewayProcess front(exe,
+                             {"--whm-host", "127.0.0.1", "--whm-port", std::to_string(quick.port()),
                               "--whm-ca", quick.certificate().certificateFile()});
         double gatewayBefore = front.cpuMilliseconds();
         double benchBefore = ownCpuMilliseconds();
         Load kept = load(front.port(), clients, 4, true, 3.0);
         double requests = kept.perSecond * 3.0;
-        std::printf("4 clients, %d accounts, WHM stand-in answering at once: %.0f requests/s, "
-                    "p50 %.2f ms\n"
+        std::printf("[%s]\n4 clients, %d accounts, WHM stand-in answering at once: %.0f "
+                    "requests/s, p50 %.2f ms\n"
                     "  CPU per request: gateway %.2f ms, clients and stand-in %.2f ms (%u cores)\n",
-                    accountCount, kept.perSecond, kept.p50,
+                    exe.c_str(), accountCount, kept.perSecond, kept.p50,
                     (front.cpuMilliseconds() - gatewayBefore) / requests,
                     (ownCpuMilliseconds() - benchBefore) / requests,
                     std::thread::hardware_concurrency());

@@ -66,6 +66,20 @@ void expectFailure(const Answers& answers, const std::string& reason) {
     EXPECT_NE(answers.command->body.find(reason), std::string::npos) << answers.command->body;
 }
 
+// WHM had the command's request, but its answer did not come whole: the page says the
+// outcome is not known, never that the command failed.
+void expectNotKnown(const Answers& answers, const std::string& reason) {
+    ASSERT_TRUE(answers.list);
+    EXPECT_EQ(answers.list->status, 502);
+    EXPECT_NE(answers.list->body.find(reason), std::string::npos) << answers.list->body;
+    ASSERT_TRUE(answers.command);
+    const std::string& page = answers.command->body;
+    EXPECT_NE(page.find("Suspension not confirmed: bob"), std::string::npos) << page;
+    EXPECT_NE(page.find("WHM received the request"), std::string::npos) << page;
+    EXPECT_NE(page.find(reason), std::string::npos) << page;
+    EXPECT_EQ(page.find("Account not suspended"), std::string::npos) << page;
+}
+
 TEST(GatewayFailures, WhmRefusalGivesItsReason) {
     FakeWhm whm;
     IoThread io;
@@ -96,13 +110,13 @@ TEST(GatewayFailures, RefusedLoginAndBrokenAnswers) {
     expectFailure(askBoth(gateway), "WHM refused the login (HTTP 403)");
 
     whm.answer(500, "Internal Server Error");
-    expectFailure(askBoth(gateway), "WHM answered HTTP 500");
+    expectNotKnown(askBoth(gateway), "WHM answered HTTP 500");
 
     whm.answer(200, R"({"cpanelresult":{"error":"Token denied","data":{"result":"0"}}})");
     expectFailure(askBoth(gateway), "Token denied");
 
     whm.answer(200, "<html><body>Login page</body></html>");
-    expectFailure(askBoth(gateway), "not WHM API 1 JSON");
+    expectNotKnown(askBoth(gateway), "not WHM API 1 JSON");
 
     // A list answer of the wrong shape is a failure with its reason, never an empty list.
     for (const char* data :
@@ -134,7 +148,7 @@ TEST(GatewayFailures, WhmThatDoesNotAnswerInTime) {
     options.timeouts = {seconds(1), seconds(1), seconds(1)};
     options.threads = 2;
     GatewayUnderTest gateway(api, options, &io);
-    expectFailure(askBoth(gateway), "gave no complete answer within 1 s");
+    expectNotKnown(askBoth(gateway), "gave no complete answer within 1 s");
 
     // WHM calls wait without holding a thread: many of them leave the service free.
     std::vector<std::thread> waiting;
@@ -148,6 +162,21 @@ TEST(GatewayFailures, WhmThatDoesNotAnswerInTime) {
     EXPECT_EQ(version->body, "1.7");
     for (std::thread& t : waiting)
         t.join();
+}
+
+TEST(GatewayFailures, BusyGatewayAnswers503) {
+    FakeWhm whm;
+    IoThread io;
+    HttpsWhmApi::Options options = optionsFor(whm.port(), whm.certificate().certificateFile());
+    options.maxCallsInFlight = 0;
+    HttpsWhmApi api(io.executor(), options);
+    GatewayUnderTest gateway(api, {}, &io);
+    Answers answers = askBoth(gateway);
+    ASSERT_TRUE(answers.list && answers.command);
+    EXPECT_EQ(answers.list->status, 503);
+    EXPECT_EQ(answers.command->status, 503);
+    EXPECT_NE(answers.command->body.find("Try again in a moment"), std::string::npos);
+    EXPECT_TRUE(whm.seen().empty());
 }
 
 TEST(GatewayFailures, UntrustedCertificateIsRefused) {

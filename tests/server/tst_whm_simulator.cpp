@@ -6,6 +6,8 @@
 #include "gatewayundertest.h"
 #endif
 
+#include <boost/json/parse.hpp>
+
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -56,7 +58,7 @@ TEST(WhmSimulator, UserNameRules) {
         SCOPED_TRACE(c.user);
         std::string domain = "site" + std::to_string(++n) + ".example";
         WhmOutcome outcome = callNow(whm, createRequest(c.user, domain));
-        EXPECT_EQ(outcome.ok, c.accepted) << outcome.reason;
+        EXPECT_EQ(outcome.done(), c.accepted) << outcome.reason;
         EXPECT_EQ(has(userNames(whm), c.user), c.accepted || c.user == "alice");
         if (!c.accepted) {
             EXPECT_FALSE(outcome.reason.empty());
@@ -96,7 +98,7 @@ TEST(WhmSimulator, DomainPackageAndPasswordRules) {
         SCOPED_TRACE(c.domain + " / " + c.plan + " / " + c.password);
         std::string user = "user" + std::to_string(++n);
         WhmOutcome outcome = callNow(whm, createRequest(user, c.domain, c.plan, c.password));
-        EXPECT_EQ(outcome.ok, c.accepted) << outcome.reason;
+        EXPECT_EQ(outcome.done(), c.accepted) << outcome.reason;
         EXPECT_EQ(has(userNames(whm), user), c.accepted);
     }
 }
@@ -108,10 +110,9 @@ TEST(WhmSimulator, MissingLoginIsRefusedLikeABadLogin) {
         WhmRequest request = createRequest("shop", "shop.example");
         request.user = user;
         request.key = key;
-        WhmResponse response = sendNow(whm, request);
-        EXPECT_EQ(response.status, 403);
-        WhmOutcome outcome = WhmApi::readResponse(response);
-        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(whm.answer(request).status, 403);
+        WhmOutcome outcome = callNow(whm, request);
+        EXPECT_EQ(outcome.result, WhmResult::Refused);
         EXPECT_NE(outcome.reason.find("refused the login"), std::string::npos);
     }
     EXPECT_FALSE(has(userNames(whm), "shop")) << "a refused login changes nothing";
@@ -124,29 +125,30 @@ TEST(WhmSimulator, CommandsOnUnknownAccountsFail) {
         SCOPED_TRACE(function);
         WhmOutcome outcome =
             callNow(whm, {"server.example", "root", "KEY", function, {{key, "nobody"}}});
-        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.result, WhmResult::Refused);
         EXPECT_NE(outcome.reason.find("nobody"), std::string::npos);
         // A name that is not UTF-8 comes back in the reason, never as a failed answer.
         outcome = callNow(whm, {"server.example", "root", "KEY", function, {{key, "n\xff\xfe"}}});
-        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.result, WhmResult::Refused);
         EXPECT_NE(outcome.reason.find("n\xff\xfe"), std::string::npos) << outcome.reason;
     }
-    EXPECT_FALSE(callNow(whm, {"server.example", "root", "KEY", "gethostname", {}}).ok);
+    EXPECT_FALSE(callNow(whm, {"server.example", "root", "KEY", "gethostname", {}}).done());
     EXPECT_EQ(whm.accounts().size(), 4u);
 }
 
 TEST(WhmSimulator, ListAccountsHonoursWant) {
     WhmSimulator whm;
-    WhmOutcome outcome =
-        callNow(whm, {"server.example", "root", "KEY", "listaccts", {{"want", "user"}}});
-    ASSERT_TRUE(outcome.ok);
-    const auto& first = outcome.data.at("acct").at(0).as_object();
+    WhmResponse answer =
+        whm.answer({"server.example", "root", "KEY", "listaccts", {{"want", "user"}}});
+    ASSERT_EQ(answer.status, 200);
+    boost::json::value data = boost::json::parse(answer.body).at("data");
+    const auto& first = data.at("acct").at(0).as_object();
     EXPECT_EQ(first.size(), 1u);
     EXPECT_EQ(first.at("user").as_string(), "alice");
 
-    outcome = callNow(whm, {"server.example", "root", "KEY", "listaccts", {}});
-    EXPECT_EQ(outcome.data.at("acct").at(3).at("suspended").to_number<int>(), 1)
-        << "dave starts suspended";
+    data = boost::json::parse(whm.answer({"server.example", "root", "KEY", "listaccts", {}}).body)
+               .at("data");
+    EXPECT_EQ(data.at("acct").at(3).at("suspended").to_number<int>(), 1) << "dave starts suspended";
 }
 
 #ifdef CORVALA_GATEWAY_UNDER_TEST

@@ -30,7 +30,3 @@ template <typename Make> auto awaitNow(Make make) {
 inline WhmOutcome callNow(WhmApi& whm, WhmRequest request) {
     return awaitNow([&] { return whm.call(request); });
 }
-
-inline WhmResponse sendNow(WhmApi& whm, WhmRequest request) {
-    return awaitNow([&] { return whm.send(request); });
-}

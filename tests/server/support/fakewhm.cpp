@@ -34,12 +34,12 @@ constexpr auto noThrow = [](beast::error_code& ec) {
 
 } // namespace
 
-FakeWhm::FakeWhm(WhmApi* backend)
-    : m_backend(backend), m_tls(asio::ssl::context::tls_server), m_acceptor(m_context) {
+FakeWhm::FakeWhm(Backend backend)
+    : m_backend(std::move(backend)), m_tls(asio::ssl::context::tls_server), m_acceptor(m_context) {
     m_tls.use_certificate_chain_file(m_certificate.certificateFile());
     m_tls.use_private_key_file(m_certificate.keyFile(), asio::ssl::context::pem);
     m_script.body = std::make_shared<const std::string>(
-        R"({"metadata":{"result":1,"reason":"OK","version":1}})");
+        R"({"metadata":{"result":1,"reason":"OK","version":1},"data":{}})");
 
     tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), 0);
     m_acceptor.open(endpoint.protocol());
@@ -96,6 +96,24 @@ void FakeWhm::closeAfterAnswer(bool close) {
     m_script.closeAfter = close;
 }
 
+void FakeWhm::answerRaw(std::string head, std::string piece, std::size_t repeat, std::string tail) {
+    std::lock_guard lock(m_mutex);
+    m_script.mode = Mode::Raw;
+    m_script.raw = std::make_shared<const Raw>(
+        Raw{std::move(head), std::move(piece), std::move(tail), repeat});
+}
+
+void FakeWhm::sendAfterAnswer(std::string bytes, std::chrono::milliseconds after) {
+    std::lock_guard lock(m_mutex);
+    m_script.afterAnswer = std::move(bytes);
+    m_script.afterDelay = after;
+}
+
+void FakeWhm::dropAfterRequest() {
+    std::lock_guard lock(m_mutex);
+    m_script.mode = Mode::Drop;
+}
+
 std::vector<FakeWhm::Seen> FakeWhm::seen() const {
     std::lock_guard lock(m_mutex);
     return m_seen;
@@ -114,7 +132,37 @@ asio::awaitable<void> FakeWhm::acceptLoop() {
     }
 }
 
+http::response<http::string_body> FakeWhm::reply(const Seen& seen, const Script& script) const {
+    http::response<http::string_body> response;
+    response.version(11);
+    response.set(http::field::content_type, "application/json");
+    if (!m_backend) {
+        response.result(static_cast<unsigned>(script.status));
+        response.body() = *script.body;
+        return response;
+    }
+    // "whm USER:KEY" back into the login the simulator checks.
+    std::string login = seen.authorization.substr(std::min<size_t>(4, seen.authorization.size()));
+    size_t colon = login.find(':');
+    WhmRequest call{"127.0.0.1",
+                    login.substr(0, colon),
+                    colon == std::string::npos ? "" : login.substr(colon + 1),
+                    seen.path.substr(std::min(seen.path.size(), size_t(10))),
+                    {}};
+    for (const auto& [key, value] : seen.params)
+        if (key != "api.version")
+            call.params.emplace_back(key, value);
+    WhmResponse answer = m_backend(call);
+    response.result(static_cast<unsigned>(answer.status));
+    response.body() = std::move(answer.body);
+    return response;
+}
+
 asio::awaitable<void> FakeWhm::serve(tcp::socket socket) {
+    struct Closed {
+        std::atomic<int>& n;
+        ~Closed() { ++n; }
+    } closed{m_closed};
     beast::error_code ec;
     socket.set_option(tcp::no_delay(true), ec);
     asio::ssl::stream<beast::tcp_stream> stream(beast::tcp_stream(std::move(socket)), m_tls);
@@ -148,70 +196,59 @@ asio::awaitable<void> FakeWhm::serve(tcp::socket socket) {
             timer.expires_after(script.delay);
             co_await timer.async_wait(noThrow(ec));
         }
+        if (script.mode == Mode::Drop)
+            co_return;
         if (script.mode == Mode::Silent) {
-            // Holds the connection until the stand-in is destroyed.
-            timer.expires_at(asio::steady_timer::time_point::max());
-            co_await timer.async_wait(noThrow(ec));
+            // Holds the connection until the client closes it or the stand-in goes.
+            char byte;
+            co_await stream.async_read_some(asio::buffer(&byte, 1), noThrow(ec));
             co_return;
         }
-
-        http::response<http::string_body> response;
-        response.version(11);
-        response.set(http::field::content_type, "application/json");
-        response.keep_alive(request.keep_alive());
-        if (script.mode == Mode::Endless) {
-            response.result(200);
+        if (script.mode == Mode::Raw) {
+            const Raw& raw = *script.raw;
+            co_await asio::async_write(stream, asio::buffer(raw.head), noThrow(ec));
+            for (std::size_t i = 0; i < raw.repeat && !ec; ++i)
+                co_await asio::async_write(stream, asio::buffer(raw.piece), noThrow(ec));
+            if (!ec)
+                co_await asio::async_write(stream, asio::buffer(raw.tail), noThrow(ec));
+        } else if (script.mode == Mode::Endless) {
+            http::response<http::string_body> response{http::status::ok, 11};
             response.chunked(true);
             http::response_serializer<http::string_body> serializer(response);
             co_await http::async_write_header(stream, serializer, noThrow(ec));
-            const std::string chunk = "6000\r\n" + std::string(0x6000, '[') + "\r\n";
+            // Blanks: an answer that could still become JSON, so only its size stops it.
+            const std::string chunk = "6000\r\n" + std::string(0x6000, ' ') + "\r\n";
             while (!ec)
                 co_await asio::async_write(stream, asio::buffer(chunk), noThrow(ec));
             co_return;
-        }
-
-        if (m_backend) {
-            // "whm USER:KEY" back into the login the simulator checks.
-            std::string login =
-                seen.authorization.substr(std::min<size_t>(4, seen.authorization.size()));
-            size_t colon = login.find(':');
-            std::string function = seen.path.substr(std::min(seen.path.size(), size_t(10)));
-            WhmRequest call{"127.0.0.1",
-                            login.substr(0, colon),
-                            colon == std::string::npos ? "" : login.substr(colon + 1),
-                            function,
-                            {}};
-            if (target)
-                for (const auto& param : target->params())
-                    if (param.key != "api.version")
-                        call.params.emplace_back(param.key, param.value);
-            WhmResponse answer = co_await m_backend->send(call);
-            response.result(static_cast<unsigned>(answer.status));
-            response.body() = std::move(answer.body);
         } else {
-            response.result(static_cast<unsigned>(script.status));
-            response.body() = *script.body;
-        }
-        response.prepare_payload();
-
-        if (script.mode == Mode::Trickle || script.mode == Mode::Cut) {
-            std::ostringstream text;
-            text << response;
-            std::string bytes = text.str();
-            if (script.mode == Mode::Cut) {
-                bytes.resize(bytes.size() / 2);
-                co_await asio::async_write(stream, asio::buffer(bytes), noThrow(ec));
-                co_return;
-            }
-            for (char byte : bytes) {
-                co_await asio::async_write(stream, asio::buffer(&byte, 1), noThrow(ec));
-                if (ec)
+            http::response<http::string_body> response = reply(seen, script);
+            response.keep_alive(request.keep_alive());
+            response.prepare_payload();
+            if (script.mode == Mode::Trickle || script.mode == Mode::Cut) {
+                std::ostringstream text;
+                text << response;
+                std::string bytes = text.str();
+                if (script.mode == Mode::Cut) {
+                    bytes.resize(bytes.size() / 2);
+                    co_await asio::async_write(stream, asio::buffer(bytes), noThrow(ec));
                     co_return;
-                timer.expires_after(script.trickle);
-                co_await timer.async_wait(noThrow(ec));
+                }
+                for (char byte : bytes) {
+                    co_await asio::async_write(stream, asio::buffer(&byte, 1), noThrow(ec));
+                    if (ec)
+                        co_return;
+                    timer.expires_after(script.trickle);
+                    co_await timer.async_wait(noThrow(ec));
+                }
+            } else {
+                co_await http::async_write(stream, response, noThrow(ec));
             }
-        } else {
-            co_await http::async_write(stream, response, noThrow(ec));
+        }
+        if (!script.afterAnswer.empty() && !ec) {
+            timer.expires_after(script.afterDelay);
+            co_await timer.async_wait(noThrow(ec));
+            co_await asio::async_write(stream, asio::buffer(script.afterAnswer), noThrow(ec));
         }
         if (script.closeAfter)
             co_return;

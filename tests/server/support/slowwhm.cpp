@@ -1,5 +1,7 @@
 #include "slowwhm.h"
 
+#include "whmanswerreader.h"
+
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -8,7 +10,8 @@
 
 namespace asio = boost::asio;
 
-asio::awaitable<WhmResponse> SlowWhm::send(const WhmRequest& request) {
+asio::awaitable<void> SlowWhm::send(const WhmRequest& request, const std::string&, WhmCallKind kind,
+                                    WhmAnswerReader& reader) {
     ++m_begun;
     asio::steady_timer wait(co_await asio::this_coro::executor, m_delay);
     // A slot of its own, connected to nothing, keeps the caller's cancellation out.
@@ -19,7 +22,10 @@ asio::awaitable<WhmResponse> SlowWhm::send(const WhmRequest& request) {
                           deaf.slot(), asio::as_tuple(asio::use_awaitable)));
     if (ec) {
         ++m_cancelled;
-        throw WhmError("The call to WHM was cancelled");
+        // As a WHM client would say: a command was on its way, so its outcome is not known.
+        throw WhmError(kind == WhmCallKind::Command ? WhmResult::NotKnown : WhmResult::Refused,
+                       "The call to WHM was cancelled");
     }
-    co_return m_simulator.answer(request);
+    WhmResponse response = m_simulator.answer(request);
+    reader.read(response.status, response.body);
 }

@@ -14,10 +14,12 @@ public:
     explicit SlowWhm(std::chrono::milliseconds delay, bool honoursCancellation = true)
         : m_delay(delay), m_honoursCancellation(honoursCancellation) {}
 
-    boost::asio::awaitable<WhmResponse> send(const WhmRequest& request) override;
-
     int begun() const { return m_begun; }
     int cancelled() const { return m_cancelled; }
+
+protected:
+    boost::asio::awaitable<void> send(const WhmRequest& request, const std::string& authorization,
+                                      WhmCallKind kind, WhmAnswerReader& reader) override;
 
 private:
     std::chrono::milliseconds m_delay;
