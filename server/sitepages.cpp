@@ -130,7 +130,7 @@ std::string SitePages::tips(unsigned index) {
         "Click a package in Packages to fill in the Package field.",
         "Refresh All reloads both lists from your WHM server.",
         "Help &gt; Get Help explains every field and button.",
-        "The access key comes from WHM: Setup Remote Access Key.",
+        "The access key is best an API token from WHM: Manage API Tokens.",
     };
     return panePage("Tip", std::string("<p><b>Tip:</b> ") + all[index % all.size()] + "</p>");
 }
