@@ -68,7 +68,8 @@ std::string withOtherSecrets(std::string_view target) {
     std::string out(url->encoded_path());
     if (url->has_query())
         out += '?';
-    auto decoded = url->params(form).begin();
+    const urls::params_view keys = url->params(form);
+    auto decoded = keys.begin();
     bool first = true;
     for (auto param : url->encoded_params()) {
         out += first ? "" : "&";
