@@ -1,7 +1,8 @@
 #include "requestlog.h"
 
+#include "querytext.h"
+
 #include <boost/url/parse.hpp>
-#include <boost/url/url.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -52,13 +53,19 @@ std::string RequestLog::harmlessTarget(std::string_view target) {
         return std::string(target.substr(0, target.find('?')));
     boost::urls::encoding_opts form;
     form.space_as_plus = true;
-    boost::urls::url out;
-    out.set_encoded_path(parsed->encoded_path());
+    // The path as it came, and the kept parameters encoded as the desktop program encodes
+    // them: a '+' in a value is never mistaken for a blank.
+    std::string out(parsed->encoded_path());
+    char separator = '?';
     for (auto param : parsed->params(form)) {
-        if (std::find(std::begin(harmless), std::end(harmless), param.key) != std::end(harmless))
-            out.params().append(param);
+        if (std::find(std::begin(harmless), std::end(harmless), param.key) == std::end(harmless))
+            continue;
+        out.append(1, separator).append(percentEncode(param.key));
+        if (param.has_value)
+            out.append("=").append(percentEncode(param.value));
+        separator = '&';
     }
-    return std::string(out.buffer());
+    return out;
 }
 
 std::string RequestLog::lineOf(const RequestRecord& record) {

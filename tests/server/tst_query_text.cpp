@@ -31,6 +31,9 @@ TEST(QueryText, LoggedTargetKeepsOnlyHarmlessParametersWhateverTheKeySpelling) {
     EXPECT_EQ(RequestLog::harmlessTarget("/version.txt"), "/version.txt");
     EXPECT_EQ(RequestLog::harmlessTarget("/x?user=a+b%26c&suspenduser=s&acctuser=n&y=1"),
               "/x?user=a%20b%26c&suspenduser=s&acctuser=n");
+    // The path as it came; a '+' in a value stays apart from a blank, as the handler reads it.
+    EXPECT_EQ(RequestLog::harmlessTarget("/"), "/");
+    EXPECT_EQ(RequestLog::harmlessTarget("//x?usr=a%2Bb+c"), "//x?usr=a%2Bb%20c");
 }
 
 TEST(QueryText, LogLinesCannotBeForgedAndAreBounded) {
