@@ -49,8 +49,8 @@ std::string RequestLog::harmlessTarget(std::string_view target) {
     static constexpr std::string_view harmless[] = {"user", "host", "acctuser", "suspenduser",
                                                     "usr"};
     auto parsed = boost::urls::parse_origin_form(target);
-    if (!parsed)
-        return std::string(target.substr(0, target.find('?')));
+    if (!parsed) // no query, nor anything after a '#', can be read from it: none is kept
+        return std::string(target.substr(0, target.find_first_of("?#")));
     boost::urls::encoding_opts form;
     form.space_as_plus = true;
     // The path as it came, and the kept parameters encoded as the desktop program encodes

@@ -28,6 +28,7 @@ TEST(QueryText, LoggedTargetKeepsOnlyHarmlessParametersWhateverTheKeySpelling) {
               "/x?usr=bob");
     EXPECT_EQ(RequestLog::harmlessTarget("/x?%u0061ccesshash=KEY&user=root"), "/x")
         << "a query that cannot be read is left out whole";
+    EXPECT_EQ(RequestLog::harmlessTarget("/ad.php#acctpass=KEY"), "/ad.php");
     EXPECT_EQ(RequestLog::harmlessTarget("/version.txt"), "/version.txt");
     EXPECT_EQ(RequestLog::harmlessTarget("/x?user=a+b%26c&suspenduser=s&acctuser=n&y=1"),
               "/x?user=a%20b%26c&suspenduser=s&acctuser=n");
