@@ -263,8 +263,8 @@ void GatewayHandler::commandPage(const WhmOutcome& outcome, const CommandTexts& 
     case WhmResult::NotKnown:
         // WHM had the request and may have acted on it: never reported as a failure.
         setBody(reply, http::status::ok, htmlType,
-                SitePages::commandResult(
-                    false, std::string(texts.notKnown) + ": " + account,
+                SitePages::commandNotKnown(
+                    std::string(texts.notKnown) + ": " + account,
                     "WHM received the request, but no complete answer came back (" +
                         outcome.reason + "), so whether the account changed is not known. " +
                         (texts.inClientsList

@@ -25,7 +25,8 @@ std::string sitePage(const std::string& title, const std::string& body) {
 std::string panePage(const std::string& title, const std::string& body) {
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + title +
            "</title><style>body{margin:2px 4px;font:11px/13px sans-serif;overflow:hidden}"
-           ".ok{color:#17651d}.fail{color:#a11}p{margin:0}</style></head><body>" +
+           ".ok{color:#17651d}.fail{color:#a11}.unknown{color:#8a5a00}p{margin:0}</style></"
+           "head><body>" +
            body + "</body></html>\n";
 }
 
@@ -159,9 +160,19 @@ std::string SitePages::notFound() {
 
 std::string SitePages::commandResult(bool ok, const std::string& headline,
                                      const std::string& detail) {
-    std::string body = "<p class=\"" + std::string(ok ? "ok" : "fail") + "\"><b>" +
-                       htmlEscape(headline) + "</b></p>";
+    return ok ? commandPage("Done", "ok", headline, detail)
+              : commandPage("Failed", "fail", headline, detail);
+}
+
+std::string SitePages::commandNotKnown(const std::string& headline, const std::string& detail) {
+    return commandPage("Not known", "unknown", headline, detail);
+}
+
+std::string SitePages::commandPage(const char* title, const char* look, const std::string& headline,
+                                   const std::string& detail) {
+    std::string body =
+        "<p class=\"" + std::string(look) + "\"><b>" + htmlEscape(headline) + "</b></p>";
     if (!detail.empty())
         body += "<p>" + htmlEscape(detail) + "</p>";
-    return panePage(ok ? "Done" : "Failed", body);
+    return panePage(title, body);
 }

@@ -23,4 +23,10 @@ public:
     // result pane: a headline and one line of detail. Both are escaped here.
     static std::string commandResult(bool ok, const std::string& headline,
                                      const std::string& detail);
+    // The same for a command whose outcome is not known: neither done nor failed.
+    static std::string commandNotKnown(const std::string& headline, const std::string& detail);
+
+private:
+    static std::string commandPage(const char* title, const char* look, const std::string& headline,
+                                   const std::string& detail);
 };

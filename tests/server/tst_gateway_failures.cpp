@@ -78,6 +78,7 @@ void expectNotKnown(const Answers& answers, const std::string& reason) {
     EXPECT_NE(page.find("WHM received the request"), std::string::npos) << page;
     EXPECT_NE(page.find(reason), std::string::npos) << page;
     EXPECT_EQ(page.find("Account not suspended"), std::string::npos) << page;
+    EXPECT_EQ(page.find("Failed"), std::string::npos) << "nor in its title: " << page;
 }
 
 TEST(GatewayFailures, WhmRefusalGivesItsReason) {
