@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every reply has a status, the record has the same, and the reply goes out as one
     // whole HTTP answer that reads back as it was.
-    const int status = reply.message.result_int();
+    const int status = static_cast<int>(reply.message.result_int());
     require(status >= 100 && status <= 599, "the reply has no status");
     require(reply.record.status == status, "the log records another status");
     require(!head || reply.message.body().empty(), "a HEAD reply has a body");
@@ -186,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     back.body_limit(boost::none);
     std::size_t used = back.put(boost::asio::buffer(wire), ec);
     require(!ec && back.is_done() && used == wire.size(), "the reply is not one HTTP answer");
-    require(back.get().result_int() == status && back.get().body() == reply.message.body(),
+    require(static_cast<int>(back.get().result_int()) == status && back.get().body() == reply.message.body(),
             "the reply reads back otherwise");
 
     // Neither the log nor the page depends on the access key or the password: with other
