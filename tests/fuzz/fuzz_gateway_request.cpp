@@ -186,7 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     back.body_limit(boost::none);
     std::size_t used = back.put(boost::asio::buffer(wire), ec);
     require(!ec && back.is_done() && used == wire.size(), "the reply is not one HTTP answer");
-    require(static_cast<int>(back.get().result_int()) == status && back.get().body() == reply.message.body(),
+    require(static_cast<int>(back.get().result_int()) == status &&
+                back.get().body() == reply.message.body(),
             "the reply reads back otherwise");
 
     // Neither the log nor the page depends on the access key or the password: with other
