@@ -1,5 +1,6 @@
 #include "gatewayhandler.h"
 
+#include "querytext.h"
 #include "requestlog.h"
 #include "sitepages.h"
 #include "whmanswerreader.h"
@@ -46,14 +47,9 @@ WhmRequest requestOf(const Query& query, std::string function, Params params,
 std::string refusalOfLogin(const Query& query) {
     static constexpr std::pair<const char*, const char*> fields[] = {
         {"user", "user name"}, {"host", "host"}, {"accesshash", "access key"}};
-    for (const auto& [key, name] : fields) {
-        const bool lineBreaksAllowed = std::string_view(key) == "accesshash";
-        for (char c : valueOf(query, key)) {
-            auto u = static_cast<unsigned char>(c);
-            if ((u < 0x20 || u == 0x7f) && !(lineBreaksAllowed && (c == '\r' || c == '\n')))
-                return std::string("The WHM ") + name + " holds a control character.";
-        }
-    }
+    for (const auto& [key, name] : fields)
+        if (holdsControlCharacter(valueOf(query, key), std::string_view(key) == "accesshash"))
+            return std::string("The WHM ") + name + " holds a control character.";
     return {};
 }
 

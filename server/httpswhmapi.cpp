@@ -197,10 +197,10 @@ struct HttpsWhmApi::Call {
     const WhmRequest& request;
     http::request<http::empty_body> message;
     WhmAnswerReader& reader;
-    WhmBudget& budget;
     Clock::time_point deadline;
     std::uint64_t cap; // bytes of one answer
     std::string where; // host:port, for the reasons
+    Pool::Key key;     // where its connection waits between calls
 };
 
 namespace {
@@ -416,23 +416,22 @@ asio::awaitable<void> HttpsWhmApi::send(const WhmRequest& request, const std::st
     Call call{request,
               {http::verb::get, pathFor(request), 11},
               reader,
-              m_budget,
               Clock::now() + request.timeout,
               kind == WhmCallKind::List ? m_options.maxListAnswerBytes
                                         : m_options.maxCommandAnswerBytes,
-              where};
+              where,
+              lower(request.host)};
     call.message.set(http::field::host, m_options.port == 443 ? request.host : where);
     call.message.set(http::field::authorization, authorization);
     call.message.set(http::field::user_agent, "corvala-gateway/" CORVALA_VERSION);
     call.message.keep_alive(true);
 
-    const Pool::Key key = lower(request.host);
     bool retried = false;
     for (;;) {
         // A command never takes a kept connection: one WHM dropped meanwhile would leave
         // it not knowing whether WHM had it, and it is never sent twice.
         std::shared_ptr<Connection> connection =
-            kind == WhmCallKind::List && !retried ? m_pool->take(key) : nullptr;
+            kind == WhmCallKind::List && !retried ? m_pool->take(call.key) : nullptr;
         const bool reused = connection != nullptr;
         if (!connection)
             connection = std::make_shared<Connection>(strandOf(m_executor), m_tls);
@@ -448,7 +447,7 @@ asio::awaitable<void> HttpsWhmApi::send(const WhmRequest& request, const std::st
             retried = true;
             continue;
         case Attempt::Reusable:
-            Pool::put(m_pool, key, std::move(connection), m_options.idleLimit);
+            Pool::put(m_pool, call.key, std::move(connection), m_options.idleLimit);
             co_return;
         case Attempt::Answered:
             co_return;
@@ -546,7 +545,7 @@ asio::awaitable<HttpsWhmApi::Attempt> HttpsWhmApi::exchange(Connection& connecti
             }
         }
         if (call.reader.overBudget())
-            throw WhmError(WhmResult::Busy, call.budget.fullRefusal());
+            throw WhmError(WhmResult::Busy, m_budget.fullRefusal());
         if (parser->stopped) // the reader has its verdict: the rest is not read
             co_return Attempt::Answered;
         if (!parser->is_done()) {
@@ -561,7 +560,7 @@ asio::awaitable<HttpsWhmApi::Attempt> HttpsWhmApi::exchange(Connection& connecti
         // connection in step with WHM.
         if (!parser->keep_alive() || !connection.quiet())
             co_return Attempt::Answered;
-        Pool::watch(m_pool, lower(call.request.host), connection.shared_from_this());
+        Pool::watch(m_pool, call.key, connection.shared_from_this());
         co_return Attempt::Reusable;
     } catch (const boost::system::system_error& e) {
         // An operation begun after the call was cancelled.

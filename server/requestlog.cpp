@@ -17,8 +17,8 @@ std::string printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
+        if (isControlCharacter(c)) {
+            auto u = static_cast<unsigned char>(c);
             static constexpr char digits[] = "0123456789ABCDEF";
             out += "\\x";
             out += digits[u >> 4];
@@ -103,14 +103,7 @@ void RequestLog::flush() {
 }
 
 void RequestLog::write(std::string line) {
-    if (line.size() > maxLineBytes) {
-        static constexpr std::string_view mark = " [cut]";
-        std::size_t keep = maxLineBytes - mark.size();
-        // Never half a UTF-8 character.
-        while (keep > 0 && (static_cast<unsigned char>(line[keep]) & 0xC0) == 0x80)
-            --keep;
-        line.resize(keep);
-        line += mark;
-    }
+    if (line.size() > maxLineBytes)
+        line = cutShort(line, maxLineBytes, " [cut]");
     m_writer.post(timestamp() + " " + line);
 }

@@ -1,5 +1,7 @@
 #include "whmanswerreader.h"
 
+#include "querytext.h"
+
 #include <boost/json/basic_parser_impl.hpp>
 
 #include <algorithm>
@@ -464,17 +466,6 @@ std::string unreadable(const Verdict& v) {
 
 } // namespace
 
-std::string cutShort(std::string_view text, std::size_t maxBytes) {
-    constexpr std::string_view ellipsis = "\xE2\x80\xA6";
-    if (text.size() <= maxBytes)
-        return std::string(text);
-    std::size_t end = maxBytes > ellipsis.size() ? maxBytes - ellipsis.size() : 0;
-    // Back to the start of a UTF-8 character, so the cut leaves no half of one.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return std::string(text.substr(0, end)).append(ellipsis);
-}
-
 struct WhmAnswerReader::Impl {
     Impl(std::string_view arrayKey, std::string_view nameKey, bool list)
         : parser(parseOptions(), arrayKey, nameKey, list) {}
@@ -549,20 +540,12 @@ WhmOutcome WhmAnswerReader::command() {
 }
 
 WhmList WhmAnswerReader::list() {
-    Impl& d = *m_impl;
-    Handler& h = d.handler();
-    Verdict v = h.verdict(d.error);
+    // A list is judged as a command is, then by its shape: whether WHM's outcome for a
+    // command would be refused or not known, the list is not there.
+    Handler& h = m_impl->handler();
+    WhmOutcome outcome = command();
     WhmList list;
-    if (d.status != 200)
-        list.reason = statusFailure(d.status, v);
-    else if (v.error || !v.isObject)
-        list.reason = unreadable(v);
-    else if (!v.hasResult)
-        list.reason = v.reason.empty() ? "WHM's answer has no metadata.result" : v.reason;
-    else if (!v.resultIsOne)
-        list.reason = v.reason.empty() ? "WHM gave no reason" : v.reason;
-    else
-        list.reason = h.shapeError();
+    list.reason = outcome.done() ? h.shapeError() : std::move(outcome.reason);
     if (!list.reason.empty())
         return list;
     list.status = WhmList::Status::Ok;

@@ -52,6 +52,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
-
-// text cut to at most maxBytes on a UTF-8 character boundary, with "…" where it was cut.
-std::string cutShort(std::string_view text, std::size_t maxBytes);

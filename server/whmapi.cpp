@@ -1,15 +1,11 @@
 #include "whmapi.h"
 
+#include "querytext.h"
 #include "whmanswerreader.h"
 
 #include <algorithm>
 
 namespace {
-
-bool isControl(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u < 0x20 || u == 0x7f;
-}
 
 bool isLineBreak(char c) {
     return c == '\r' || c == '\n';
@@ -20,6 +16,12 @@ constexpr std::size_t longestToken = 64;
 
 } // namespace
 
+bool holdsControlCharacter(std::string_view text, bool lineBreaksAllowed) {
+    return std::any_of(text.begin(), text.end(), [&](char c) {
+        return isControlCharacter(c) && !(lineBreaksAllowed && isLineBreak(c));
+    });
+}
+
 std::string whmKeyWithoutLineBreaks(std::string_view key) {
     std::string line(key);
     std::erase_if(line, isLineBreak);
@@ -27,9 +29,9 @@ std::string whmKeyWithoutLineBreaks(std::string_view key) {
 }
 
 WhmAuthorization whmAuthorization(std::string_view user, std::string_view key) {
-    if (std::any_of(user.begin(), user.end(), isControl))
+    if (holdsControlCharacter(user))
         return {{}, "The WHM user name holds a control character: type it again"};
-    if (std::any_of(key.begin(), key.end(), [](char c) { return isControl(c) && !isLineBreak(c); }))
+    if (holdsControlCharacter(key, true))
         return {{},
                 "The access key holds a control character other than a line break: copy it "
                 "from WHM again"};

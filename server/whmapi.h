@@ -107,5 +107,9 @@ struct WhmAuthorization {
 };
 WhmAuthorization whmAuthorization(std::string_view user, std::string_view key);
 
+// Whether text holds a control character, line breaks (CR, LF) aside when they are
+// allowed, as in a remote access key.
+bool holdsControlCharacter(std::string_view text, bool lineBreaksAllowed = false);
+
 // The key as WHM reads it: one line, no CR or LF.
 std::string whmKeyWithoutLineBreaks(std::string_view key);
