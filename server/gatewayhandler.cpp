@@ -1,17 +1,18 @@
 #include "gatewayhandler.h"
 
-#include "querytext.h"
-#include "requestlog.h"
 #include "sitepages.h"
+#include "textrules.h"
 #include "whmanswerreader.h"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/url/grammar/string_token.hpp>
 #include <boost/url/parse.hpp>
 
-#include <map>
+#include <utility>
+#include <vector>
 
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
@@ -24,54 +25,88 @@ constexpr const char* textType = "text/plain; charset=utf-8";
 // reason as the WHM client cut it, a few thousand characters at most).
 constexpr std::size_t maxReasonInLog = 300;
 
-using Query = std::vector<std::pair<std::string, std::string>>;
-using Params = std::vector<std::pair<std::string, std::string>>;
-
-// The first value of key, as the desktop program sends each key once.
-std::string valueOf(const Query& query, std::string_view key) {
-    for (const auto& [k, v] : query)
-        if (k == key)
-            return v;
-    return {};
-}
-
-// The WHM call a request asks for, with the login it carries.
-WhmRequest requestOf(const Query& query, std::string function, Params params,
-                     std::chrono::seconds timeout) {
-    return {valueOf(query, "host"), valueOf(query, "user"), valueOf(query, "accesshash"),
-            std::move(function),    std::move(params),      timeout};
-}
-
-// Why the login in query cannot go to WHM, or empty. A control character has no place in
-// a user or host name, nor in a key beyond the line breaks of a remote access key.
-std::string refusalOfLogin(const Query& query) {
-    static constexpr std::pair<const char*, const char*> fields[] = {
-        {"user", "user name"}, {"host", "host"}, {"accesshash", "access key"}};
-    for (const auto& [key, name] : fields)
-        if (holdsControlCharacter(valueOf(query, key), std::string_view(key) == "accesshash"))
-            return std::string("The WHM ") + name + " holds a control character.";
-    return {};
-}
-
-void setBody(GatewayReply& reply, http::status status, const char* type, std::string body) {
+void setBody(GatewayReply& reply, http::status status, std::string_view type, std::string body) {
     reply.message.result(status);
     reply.message.set(http::field::content_type, type);
     reply.message.body() = std::move(body);
 }
 
-bool isListPath(std::string_view path) {
-    return path == "/clients.php" || path == "/paks.php";
+bool cancelled(const asio::cancellation_state& state) {
+    return state.cancelled() != asio::cancellation_type::none;
 }
 
-bool callsWhm(std::string_view path) {
-    return isListPath(path) || path == "/ad.php" || path == "/sus.php" || path == "/unsus.php" ||
-           path == "/term.php";
+// Account creation names a new account, takes more than its name, and more time.
+bool creates(const Route& route) {
+    return route.whmFunction == "createacct";
 }
 
 } // namespace
 
-GatewayHandler::GatewayHandler(WhmApi& whm, GatewayTimeouts timeouts)
-    : m_whm(whm), m_timeouts(timeouts) {}
+// The query as the handler reads it: every parameter decoded (a '+' is a blank), the
+// values kept as secrets, as a key and a password travel among them. A key that comes
+// twice counts by its first value, as the desktop program sends each key once.
+class GatewayHandler::Query {
+public:
+    explicit Query(const boost::urls::url_view& url) {
+        boost::urls::encoding_opts form;
+        form.space_as_plus = true;
+        for (auto param : url.encoded_params()) {
+            std::string key = param.key.decode(form);
+            Secret value;
+            param.value.decode(form, boost::urls::string_token::append_to(value.text()));
+            m_params.emplace_back(std::move(key), std::move(value));
+        }
+    }
+
+    std::string_view first(std::string_view key) const {
+        for (const auto& [k, v] : m_params)
+            if (k == key)
+                return v.view();
+        return {};
+    }
+    bool has(std::string_view key) const {
+        for (const auto& param : m_params)
+            if (param.first == key)
+                return true;
+        return false;
+    }
+
+    // The route's parameters that may be logged, each as it was used.
+    std::string logged(const Route& route) const {
+        std::string out;
+        for (const RouteParam& param : route.params) {
+            if (param.secret || !has(param.key))
+                continue;
+            out.append(out.empty() ? "" : "&").append(param.key).append("=");
+            out.append(loggedValue(first(param.key)));
+        }
+        return out;
+    }
+
+    // Why a value the route reads cannot go to WHM, or empty. A control character has no
+    // place in a name, a password or a header, nor in a key beyond a remote access key's
+    // line breaks.
+    std::string refusal(const Route& route) const {
+        for (const RouteParam& param : route.params)
+            if (holdsControlCharacter(first(param.key), param.lineBreaks))
+                return "The " + std::string(param.what) + " holds a control character.";
+        return {};
+    }
+
+    // The WHM call the route asks for, with the login the query carries.
+    WhmRequest whmRequest(const Route& route, std::vector<std::pair<std::string, Secret>> params,
+                          std::chrono::seconds timeout) const {
+        return {std::string(first("host")),  std::string(first("user")),
+                Secret(first("accesshash")), std::string(route.whmFunction),
+                std::move(params),           timeout};
+    }
+
+private:
+    std::vector<std::pair<std::string, Secret>> m_params;
+};
+
+GatewayHandler::GatewayHandler(WhmApi& whm, Options options, RequestLog* log)
+    : m_whm(whm), m_options(options), m_log(log), m_whmCalls(options.whmCallsPerAddress) {}
 
 void GatewayHandler::stop() {
     m_commands.cancelAll();
@@ -88,98 +123,114 @@ asio::awaitable<GatewayReply> GatewayHandler::handle(const GatewayRequest& reque
     reply.message.keep_alive(message.keep_alive());
     reply.message.set(http::field::server, "corvala-gateway");
     const std::string_view target(message.target().data(), message.target().size());
+    const std::string_view method(message.method_string().data(), message.method_string().size());
     RequestRecord& record = reply.record;
     record.clientAddress = request.clientAddress;
-    record.method = std::string(message.method_string());
-    record.target = RequestLog::harmlessTarget(target);
+    record.method = std::string(method);
 
-    const bool head = message.method() == http::verb::head;
     auto url = boost::urls::parse_origin_form(target);
-    if (message.method() != http::verb::get && !head) {
-        setBody(reply, http::status::method_not_allowed, textType,
-                "Only GET requests are served here.\n");
-        reply.message.set(http::field::allow, "GET, HEAD");
-    } else if (!url) {
+    if (!url) {
+        // No query, nor anything after a '#', can be read from it: none is kept.
+        record.path = std::string(target.substr(0, target.find_first_of("?#")));
         setBody(reply, http::status::bad_request, textType,
                 "The request's address cannot be read.\n");
+    } else if (const Route* route = routeFor(url->path()); !route) {
+        record.path = std::string(url->encoded_path());
+        setBody(reply, http::status::not_found, htmlType, SitePages::notFound());
     } else {
-        boost::urls::encoding_opts form;
-        form.space_as_plus = true; // a form-encoded blank
-        Query query;
-        for (auto param : url->params(form))
-            query.emplace_back(param.key, param.value);
-        const std::string path = url->path();
-        co_await route(path, query, reply);
+        record.path = std::string(url->encoded_path());
+        const Query query(*url);
+        record.routed = true;
+        record.kind = route->kind;
+        record.whmFunction = std::string(route->whmFunction);
+        record.account = std::string(query.first(route->accountKey));
+        record.params = query.logged(*route);
+        co_await serve(*route, method, query, reply);
     }
     record.status = reply.message.result_int();
     // A HEAD answer states the body's length without sending it.
     const std::size_t length = reply.message.body().size();
-    if (head)
+    if (message.method() == http::verb::head)
         reply.message.body().clear();
     reply.message.content_length(length);
     co_return reply;
 }
 
-asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& query,
-                                            GatewayReply& reply) {
-    using PageFunction = std::string (*)();
-    static const std::map<std::string_view, PageFunction> pages = {
-        {"/", &SitePages::home},
-        {"/help.php", &SitePages::help},
-        {"/demolive.php", &SitePages::demoLive},
-        {"/dl.php", &SitePages::download},
-        {"/partner-hosting.php", &SitePages::partnerHosting},
-        {"/partner-ssl.php", &SitePages::partnerSsl},
+asio::awaitable<void> GatewayHandler::serve(const Route& route, std::string_view method,
+                                            const Query& query, GatewayReply& reply) {
+    RequestRecord& record = reply.record;
+    const bool isList = route.kind == RouteKind::List;
+    // A list's failure is plain text, as the desktop program reads lists; a command's is
+    // the page its result pane shows.
+    auto refuse = [&](http::status status, WhmResult result, const std::string& why) {
+        record.outcome = result;
+        record.detail = why;
+        if (isList)
+            setBody(reply, status, textType, why + "\n");
+        else
+            setBody(reply, status, htmlType,
+                    SitePages::commandResult(
+                        false, std::string(route.words.refused) + ": " + record.account, why));
     };
-    try {
-        if (auto page = pages.find(path); page != pages.end()) {
-            setBody(reply, http::status::ok, htmlType, page->second());
-        } else if (path == "/tips.php") {
-            setBody(reply, http::status::ok, htmlType, SitePages::tips(m_tipCount++));
-        } else if (path == "/version.txt") { // compared whole by the program: no line break
-            setBody(reply, http::status::ok, textType, CORVALA_VERSION);
-        } else if (path == "/favicon.ico") {
-            setBody(reply, http::status::ok, "image/png", std::string(SitePages::favicon()));
+
+    if (!route.allows(method)) {
+        // Link checkers and prefetchers send HEAD: only a GET acts on WHM.
+        reply.message.set(http::field::allow, route.allowHeader());
+        if (route.callsWhm())
+            record.outcome = WhmResult::NotSent;
+        setBody(reply, http::status::method_not_allowed, textType,
+                "Only " + std::string(route.allowHeader()) + " requests are served here.\n");
+        co_return;
+    }
+    if (route.kind == RouteKind::Page) {
+        setBody(reply, http::status::ok, route.contentType, route.page(m_pageHits++));
+        if (route.contentType == "image/png")
             reply.message.set(http::field::cache_control, "max-age=86400");
-        } else if (!callsWhm(path)) {
-            setBody(reply, http::status::not_found, htmlType, SitePages::notFound());
-        } else if (std::string refusal = refusalOfLogin(query); !refusal.empty()) {
-            // Refused before any WHM call: the value would end up in WHM's header.
-            reply.record.detail = refusal;
-            setBody(reply, http::status::bad_request, isListPath(path) ? textType : htmlType,
-                    isListPath(path)
-                        ? refusal + "\n"
-                        : SitePages::commandResult(false, "The request was refused", refusal));
-        } else if (path == "/clients.php") {
-            // Parameter lists are built before co_await: g++ 12 cannot take braced lists there.
-            Params params{{"want", "user"}};
-            co_await list(query, "listaccts", std::move(params), "acct", "user", reply);
-        } else if (path == "/paks.php") {
-            co_await list(query, "listpkgs", Params(), "pkg", "name", reply);
-        } else if (path == "/ad.php") {
-            co_await create(query, reply);
-        } else if (path == "/sus.php") {
-            static constexpr CommandTexts texts{"Account suspended", "Account not suspended",
-                                                "Suspension not confirmed", false};
-            co_await accountCommand(query, "suspenduser", "suspendacct", "user", texts, reply);
-        } else if (path == "/unsus.php") {
-            static constexpr CommandTexts texts{"Account unsuspended", "Account not unsuspended",
-                                                "Unsuspension not confirmed", false};
-            co_await accountCommand(query, "usr", "unsuspendacct", "user", texts, reply);
-        } else {
-            static constexpr CommandTexts texts{"Account terminated", "Account not terminated",
-                                                "Termination not confirmed", true};
-            co_await accountCommand(query, "usr", "removeacct", "username", texts, reply);
+        co_return;
+    }
+
+    // A command is carried out only with a place for its line in the audit trail.
+    if (route.kind == RouteKind::Command && m_log) {
+        reply.logPlace = m_log->reserve();
+        if (!reply.logPlace) {
+            refuse(http::status::service_unavailable, WhmResult::Busy,
+                   "The gateway is busy: its log is not keeping up, so the command was not "
+                   "sent to WHM. Try again in a moment.");
+            co_return;
         }
+    }
+    // Refused before any WHM call: the value would end up in WHM's request or header.
+    if (std::string why = query.refusal(route); !why.empty()) {
+        refuse(http::status::bad_request, WhmResult::NotSent, why);
+        co_return;
+    }
+    if (route.kind == RouteKind::Command && !creates(route) && record.account.empty()) {
+        refuse(http::status::ok, WhmResult::NotSent,
+               "No account was named: type a user name or click one in the Clients list.");
+        co_return;
+    }
+    std::optional<AddressSlots::Slot> share = m_whmCalls.take(record.clientAddress);
+    if (!share) {
+        refuse(http::status::service_unavailable, WhmResult::Busy,
+               "The gateway is busy: " + std::to_string(m_whmCalls.perAddress()) +
+                   " WHM calls from this address are under way, its share. Try again in a "
+                   "moment.");
+        co_return;
+    }
+
+    try {
+        if (isList)
+            co_await list(route, query, reply);
+        else
+            co_await command(route, query, reply);
     } catch (const std::exception& e) {
         auto* error = dynamic_cast<const boost::system::system_error*>(&e);
-        const bool cancelled = error && error->code() == asio::error::operation_aborted;
-        std::string reason = cancelled ? "The request was cancelled."
-                                       : std::string("The gateway failed: ") + e.what();
-        reply.record.outcome =
-            cancelled ? RequestRecord::Outcome::Cancelled : RequestRecord::Outcome::Failed;
-        reply.record.detail = cutShort(reason, maxReasonInLog);
-        if (isListPath(path))
+        const bool stopped = error && error->code() == asio::error::operation_aborted;
+        std::string reason =
+            stopped ? "The request was cancelled." : std::string("The gateway failed: ") + e.what();
+        record.outcome = stopped ? WhmResult::Cancelled : WhmResult::Failed;
+        record.detail = cutShort(reason, maxReasonInLog);
+        if (isList)
             setBody(reply, http::status::bad_gateway, textType, reason);
         else
             setBody(reply, http::status::ok, htmlType,
@@ -187,141 +238,123 @@ asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& 
     }
 }
 
-asio::awaitable<void> GatewayHandler::list(const Query& query, const char* function, Params params,
-                                           const char* arrayKey, const char* nameKey,
+asio::awaitable<void> GatewayHandler::list(const Route& route, const Query& query,
                                            GatewayReply& reply) {
-    WhmRequest request = requestOf(query, function, std::move(params), m_timeouts.list);
-    WhmList names = co_await callList(request, arrayKey, nameKey, reply.record);
-    if (reply.record.outcome == RequestRecord::Outcome::Cancelled) {
-        setBody(reply, http::status::service_unavailable, textType, "The request was cancelled.\n");
-        co_return;
+    std::vector<std::pair<std::string, Secret>> params;
+    if (route.whmFunction == "listaccts")
+        params.emplace_back("want", "user");
+    WhmRequest request = query.whmRequest(route, std::move(params), m_options.timeouts.list);
+    // Cancelled with the request, as when its client goes away: nobody waits for the list.
+    WhmList names = co_await m_whm.callList(request, route.arrayKey, route.nameKey);
+    RequestRecord& record = reply.record;
+    record.outcome = cancelled(co_await asio::this_coro::cancellation_state) ? WhmResult::Cancelled
+                                                                             : names.result;
+    http::status status = http::status::ok;
+    switch (*record.outcome) {
+    case WhmResult::Done:
+        break;
+    case WhmResult::Busy:
+    case WhmResult::Cancelled:
+        status = http::status::service_unavailable;
+        break;
+    case WhmResult::NotSent:
+        status = http::status::bad_request;
+        break;
+    case WhmResult::Refused:
+    case WhmResult::Failed:
+    case WhmResult::NotKnown:
+        // The desktop program treats an error status as a failed fetch, never as a list.
+        status = http::status::bad_gateway;
+        break;
     }
-    if (names.status == WhmList::Status::Busy) {
-        setBody(reply, http::status::service_unavailable, textType, names.reason + "\n");
-        co_return;
-    }
-    // The desktop program treats an error status as a failed fetch, never as a list.
-    if (!names.ok()) {
-        setBody(reply, http::status::bad_gateway, textType, std::move(names.reason));
+    if (status != http::status::ok) {
+        // A cancelled call's line says why no answer went out; nothing more to say.
+        if (*record.outcome == WhmResult::Cancelled)
+            names.reason = "The request was cancelled.";
+        else
+            record.detail = cutShort(names.reason, maxReasonInLog);
+        setBody(reply, status, textType, std::move(names.reason) + "\n");
         co_return;
     }
     // One line for them all, however many: a list can hold millions.
-    reply.record.detail = std::to_string(names.names) + " names";
+    record.detail = std::to_string(names.names) + " names";
     if (names.leftOut > 0)
-        reply.record.detail += ", " + std::to_string(names.leftOut) +
-                               " left out as they hold <BR> (such as " + names.leftOutExample + ")";
-    setBody(reply, http::status::ok, textType, std::move(names.body));
+        record.detail += ", " + std::to_string(names.leftOut) +
+                         " left out as they hold <BR> (such as " + names.leftOutExample + ")";
+    setBody(reply, status, textType, std::move(names.body));
+    // The names stay charged to the budget until they have been written to the client.
+    reply.charge = std::move(names.charge);
 }
 
-asio::awaitable<void> GatewayHandler::create(const Query& query, GatewayReply& reply) {
-    std::string user = valueOf(query, "acctuser");
-    std::string domain = valueOf(query, "acctdomain");
-    std::string plan = valueOf(query, "acctplan");
-    Params params{{"username", user},
-                  {"domain", domain},
-                  {"password", valueOf(query, "acctpass")},
-                  {"plan", plan}};
-    WhmRequest request = requestOf(query, "createacct", std::move(params), m_timeouts.create);
-    WhmOutcome outcome = co_await callCommand(request, reply.record);
-    static constexpr CommandTexts texts{"Account created", "Account not created",
-                                        "Account creation not confirmed", true};
-    commandPage(outcome, texts, user, domain + ", package " + plan + ". WHM: " + outcome.reason,
-                reply);
-}
-
-asio::awaitable<void> GatewayHandler::accountCommand(const Query& query, const char* accountKey,
-                                                     const char* function, const char* whmUserKey,
-                                                     const CommandTexts& texts,
-                                                     GatewayReply& reply) {
-    std::string account = valueOf(query, accountKey);
-    if (account.empty()) {
-        setBody(reply, http::status::ok, htmlType,
-                SitePages::commandResult(false, texts.refused,
-                                         "No account was named: type a user name or "
-                                         "click one in the Clients list."));
-        co_return;
+asio::awaitable<void> GatewayHandler::command(const Route& route, const Query& query,
+                                              GatewayReply& reply) {
+    const bool create = creates(route);
+    std::vector<std::pair<std::string, Secret>> params;
+    params.emplace_back(std::string(route.whmAccountKey), query.first(route.accountKey));
+    if (create) {
+        params.emplace_back("domain", query.first("acctdomain"));
+        params.emplace_back("password", query.first("acctpass"));
+        params.emplace_back("plan", query.first("acctplan"));
     }
-    Params params{{whmUserKey, account}};
-    WhmRequest request = requestOf(query, function, std::move(params), m_timeouts.command);
-    WhmOutcome outcome = co_await callCommand(request, reply.record);
-    commandPage(outcome, texts, account, "WHM: " + outcome.reason, reply);
+    WhmRequest request = query.whmRequest(
+        route, std::move(params), create ? m_options.timeouts.create : m_options.timeouts.command);
+    WhmOutcome outcome = co_await callCommand(request);
+    RequestRecord& record = reply.record;
+    record.outcome = outcome.result;
+    if (outcome.result != WhmResult::Done)
+        record.detail = cutShort(outcome.reason, maxReasonInLog);
+    std::string detail = "WHM: " + outcome.reason;
+    if (create)
+        detail = std::string(query.first("acctdomain")) + ", package " +
+                 std::string(query.first("acctplan")) + ". " + detail;
+    commandPage(route, outcome, detail, reply);
 }
 
-void GatewayHandler::commandPage(const WhmOutcome& outcome, const CommandTexts& texts,
-                                 const std::string& account, const std::string& doneDetail,
-                                 GatewayReply& reply) {
+asio::awaitable<WhmOutcome> GatewayHandler::callCommand(const WhmRequest& request) {
+    if (m_commands.cancelled())
+        co_return WhmOutcome{WhmResult::Cancelled,
+                             "The gateway is stopping: the command was not sent to WHM."};
+    // Not cancelled with the request: WHM may already be carrying the command out, and its
+    // outcome belongs in the log even when the client has gone. Only stop() cancels it.
+    auto executor = co_await asio::this_coro::executor;
+    co_return co_await asio::co_spawn(executor, m_whm.call(request),
+                                      m_commands.adapt(executor, asio::use_awaitable));
+}
+
+void GatewayHandler::commandPage(const Route& route, const WhmOutcome& outcome,
+                                 const std::string& detail, GatewayReply& reply) {
+    const CommandWords& words = route.words;
+    const std::string& account = reply.record.account;
     switch (outcome.result) {
     case WhmResult::Done:
-        setBody(
-            reply, http::status::ok, htmlType,
-            SitePages::commandResult(true, std::string(texts.done) + ": " + account, doneDetail));
-        break;
+        setBody(reply, http::status::ok, htmlType,
+                SitePages::commandResult(true, std::string(words.done) + ": " + account, detail));
+        return;
     case WhmResult::NotKnown:
         // WHM had the request and may have acted on it: never reported as a failure.
         setBody(reply, http::status::ok, htmlType,
                 SitePages::commandNotKnown(
-                    std::string(texts.notKnown) + ": " + account,
+                    std::string(words.notKnown) + ": " + account,
                     "WHM received the request, but no complete answer came back (" +
                         outcome.reason + "), so whether the account changed is not known. " +
-                        (texts.inClientsList
+                        (words.inClientsList
                              ? "Click \"Refresh All\": the Clients list shows whether it did."
                              : "The Clients list does not show suspensions: look the account "
                                "up in WHM to see whether it changed.")));
-        break;
+        return;
     case WhmResult::Refused:
+    case WhmResult::Failed:
+    case WhmResult::NotSent:
     case WhmResult::Busy:
-        setBody(reply,
-                outcome.result == WhmResult::Busy ? http::status::service_unavailable
-                                                  : http::status::ok,
-                htmlType,
-                SitePages::commandResult(false, std::string(texts.refused) + ": " + account,
+    case WhmResult::Cancelled: {
+        const bool later =
+            outcome.result == WhmResult::Busy || outcome.result == WhmResult::Cancelled;
+        setBody(reply, later ? http::status::service_unavailable : http::status::ok, htmlType,
+                SitePages::commandResult(false, std::string(words.refused) + ": " + account,
                                          outcome.reason));
-        break;
+        return;
     }
-}
-
-asio::awaitable<WhmList> GatewayHandler::callList(const WhmRequest& request,
-                                                  std::string_view arrayKey,
-                                                  std::string_view nameKey, RequestRecord& record) {
-    record.whmFunction = request.function;
-    // Cancelled with the request, as when its client goes away: nobody waits for the list.
-    WhmList names = co_await m_whm.callList(request, arrayKey, nameKey);
-    asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
-    if (state.cancelled() != asio::cancellation_type::none) {
-        record.outcome = RequestRecord::Outcome::Cancelled;
-    } else if (names.ok()) {
-        record.outcome = RequestRecord::Outcome::Listed;
-    } else if (names.status == WhmList::Status::Busy) {
-        record.outcome = RequestRecord::Outcome::Busy;
-        record.detail = cutShort(names.reason, maxReasonInLog);
-    } else {
-        record.outcome = RequestRecord::Outcome::Failed;
-        record.detail = cutShort(names.reason, maxReasonInLog);
     }
-    co_return names;
-}
-
-asio::awaitable<WhmOutcome> GatewayHandler::callCommand(const WhmRequest& request,
-                                                        RequestRecord& record) {
-    using Outcome = RequestRecord::Outcome;
-    record.whmFunction = request.function;
-    if (m_commands.cancelled()) {
-        record.outcome = Outcome::Refused;
-        record.detail = "the gateway is stopping: not sent";
-        co_return WhmOutcome{WhmResult::Refused,
-                             "The gateway is stopping: the command was not sent to WHM."};
-    }
-    // Not cancelled with the request: WHM may already be carrying the command out, and its
-    // outcome belongs in the log even when the client has gone. Only stop() cancels it.
-    auto executor = co_await asio::this_coro::executor;
-    WhmOutcome outcome = co_await asio::co_spawn(executor, m_whm.call(request),
-                                                 m_commands.adapt(executor, asio::use_awaitable));
-    static constexpr Outcome outcomes[] = {Outcome::Done, Outcome::Refused, Outcome::NotKnown,
-                                           Outcome::Busy};
-    record.outcome = outcomes[static_cast<std::size_t>(outcome.result)];
-    if (outcome.result != WhmResult::Done)
-        record.detail = cutShort(outcome.reason, maxReasonInLog);
-    co_return outcome;
 }
 
 GatewayReply GatewayHandler::refusal(http::status status, std::string_view text,

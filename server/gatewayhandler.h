@@ -1,10 +1,16 @@
 #pragma once
 
+#include "addressslots.h"
+#include "httpswhmapi.h"
+#include "requestlog.h"
 #include "requestrecord.h"
+#include "routes.h"
+#include "secret.h"
 #include "taskgroup.h"
 #include "whmapi.h"
 
 #include <boost/asio/awaitable.hpp>
+#include <boost/beast/http/fields.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -12,10 +18,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 // How long one WHM call may take, from connecting to the answer's last byte, per kind of
 // call: below the desktop program's own limits for lists and commands, while account
@@ -26,28 +31,44 @@ struct GatewayTimeouts {
     std::chrono::seconds create{240};
 };
 
-// A request as a client sent it.
+// A request as a client sent it. Its target may hold the access key and a password: the
+// memory of its fields is wiped when freed.
+using RequestFields = boost::beast::http::basic_fields<WipingAllocator<char>>;
+using RequestMessage = boost::beast::http::request<boost::beast::http::string_body, RequestFields>;
 struct GatewayRequest {
-    boost::beast::http::request<boost::beast::http::string_body> message;
+    RequestMessage message;
     std::string clientAddress;
 };
 
-// The answer to send back, and what the log keeps of the request.
+// The answer to send back, what the log keeps of the request, and what the answer holds
+// until it has been written: its share of the WHM budget, and its line's place in the log.
 struct GatewayReply {
     boost::beast::http::response<boost::beast::http::string_body> message;
     RequestRecord record;
+    std::optional<WhmBudget::Ticket> charge;
+    std::optional<RequestLog::Reservation> logPlace;
 };
 
-// Turns a request into its reply without touching a socket: routes it, builds the page,
-// the list or the command's outcome (calling WHM for the desktop program's requests) and
-// the request's record for the log.
+// Turns a request into its reply without touching a socket: routes it by the route table,
+// builds the page, the list or the command's outcome (calling WHM for the desktop
+// program's requests) and the request's record for the log.
 //
 // Cancelling handle() (terminal, through the awaiting coroutine's cancellation state, as
 // when the client goes away) cancels a list call at once. An account command already
 // started goes on to its end, so that its outcome reaches the log: only stop() cancels it.
+struct GatewayHandlerOptions {
+    GatewayTimeouts timeouts;
+    // The WHM calls one client address (an IPv6 /64) may have in flight: a quarter of what
+    // the WHM client takes at once, so that other addresses are served.
+    std::size_t whmCallsPerAddress = HttpsWhmApi::Options().maxCallsInFlight / 4;
+};
+
 class GatewayHandler {
 public:
-    explicit GatewayHandler(WhmApi& whm, GatewayTimeouts timeouts = {});
+    using Options = GatewayHandlerOptions;
+
+    // With a log, a command is carried out only once its line has a place there.
+    explicit GatewayHandler(WhmApi& whm, Options options = {}, RequestLog* log = nullptr);
     GatewayHandler(const GatewayHandler&) = delete;
     GatewayHandler& operator=(const GatewayHandler&) = delete;
 
@@ -63,39 +84,22 @@ public:
     std::size_t commandsInFlight() const;
 
 private:
-    using Query = std::vector<std::pair<std::string, std::string>>;
-    using Params = std::vector<std::pair<std::string, std::string>>;
+    class Query;
 
-    boost::asio::awaitable<void> route(std::string_view path, const Query& query,
-                                       GatewayReply& reply);
-    boost::asio::awaitable<void> list(const Query& query, const char* function, Params params,
-                                      const char* arrayKey, const char* nameKey,
-                                      GatewayReply& reply);
-    boost::asio::awaitable<void> create(const Query& query, GatewayReply& reply);
-    // What a command's page says for each of WHM's outcomes.
-    struct CommandTexts {
-        const char* done;
-        const char* refused;
-        const char* notKnown;
-        bool inClientsList; // whether "Refresh All" shows what the command changed
-    };
-
-    boost::asio::awaitable<void> accountCommand(const Query& query, const char* accountKey,
-                                                const char* function, const char* whmUserKey,
-                                                const CommandTexts& texts, GatewayReply& reply);
-    static void commandPage(const WhmOutcome& outcome, const CommandTexts& texts,
-                            const std::string& account, const std::string& doneDetail,
-                            GatewayReply& reply);
-
-    // The two places that reach WHM, for a list and for a command. Each turns WHM's
-    // outcome into the words of the log.
-    boost::asio::awaitable<WhmList> callList(const WhmRequest& request, std::string_view arrayKey,
-                                             std::string_view nameKey, RequestRecord& record);
-    boost::asio::awaitable<WhmOutcome> callCommand(const WhmRequest& request,
-                                                   RequestRecord& record);
+    boost::asio::awaitable<void> serve(const Route& route, std::string_view method,
+                                       const Query& query, GatewayReply& reply);
+    boost::asio::awaitable<void> list(const Route& route, const Query& query, GatewayReply& reply);
+    boost::asio::awaitable<void> command(const Route& route, const Query& query,
+                                         GatewayReply& reply);
+    // Reaches WHM for a command, cancelled only by stop().
+    boost::asio::awaitable<WhmOutcome> callCommand(const WhmRequest& request);
+    static void commandPage(const Route& route, const WhmOutcome& outcome,
+                            const std::string& detail, GatewayReply& reply);
 
     WhmApi& m_whm;
-    GatewayTimeouts m_timeouts;
+    const Options m_options;
+    RequestLog* m_log;
+    AddressSlots m_whmCalls; // each address's share of the WHM calls in flight
     TaskGroup m_commands;
-    std::atomic<unsigned> m_tipCount{0};
+    std::atomic<unsigned> m_pageHits{0};
 };

@@ -1,7 +1,7 @@
 #include "gatewayservice.h"
 
+#include "addressslots.h"
 #include "clientwatch.h"
-#include "connectionslots.h"
 #include "servicecontext.h"
 #include "taskgroup.h"
 
@@ -10,6 +10,7 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
@@ -38,6 +39,7 @@ using tcp = asio::ip::tcp;
 namespace {
 
 constexpr auto tuple = asio::as_tuple(asio::use_awaitable);
+using Buffer = beast::basic_flat_buffer<WipingAllocator<char>>;
 // A session's own cancellation: the stop emits it, and so does a client that goes away.
 using CancellationSignal = std::shared_ptr<asio::cancellation_signal>;
 
@@ -55,6 +57,35 @@ std::optional<http::status> refusalFor(const beast::error_code& ec) {
     return http::status::bad_request;
 }
 
+// Writes message as the client takes it: the no-progress limit runs anew for every piece
+// the socket takes, so a slow reader gets the whole answer and a stalled one none.
+template <class Stream>
+asio::awaitable<beast::error_code> writeAnswer(Stream& stream,
+                                               http::response<http::string_body>& message,
+                                               std::chrono::milliseconds stall) {
+    http::response_serializer<http::string_body> serializer(message);
+    beast::error_code ec;
+    while (!ec && !serializer.is_done()) {
+        beast::get_lowest_layer(stream).expires_after(stall);
+        co_await http::async_write_some(stream, serializer,
+                                        asio::redirect_error(asio::use_awaitable, ec));
+    }
+    co_return ec;
+}
+
+// The interim answer a half-closed client reads past, written without waiting: the
+// socket's send queue is empty when the watch asks, so it goes out whole at once.
+bool writeProbe(beast::tcp_stream& stream) {
+    beast::error_code ec;
+    stream.socket().write_some(asio::buffer(ClientWatch::processing), ec);
+    return !ec;
+}
+bool writeProbe(beast::ssl_stream<beast::tcp_stream>& stream) {
+    beast::error_code ec;
+    stream.write_some(asio::buffer(ClientWatch::processing), ec);
+    return !ec;
+}
+
 asio::awaitable<void> closeGracefully(beast::tcp_stream& stream) {
     beast::error_code ignored;
     stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
@@ -69,20 +100,20 @@ asio::awaitable<void> closeGracefully(beast::ssl_stream<beast::tcp_stream>& stre
 
 struct GatewayService::Impl {
     Impl(ServiceContext& context, WhmApi& whm, RequestLog& log, Options options)
-        : m_ioc(context), m_handler(whm, options.timeouts), m_log(log),
+        : m_ioc(context),
+          m_handler(whm, {options.timeouts, options.limits.whmCallsPerAddress}, &log), m_log(log),
           m_options(std::move(options)),
-          m_slots(m_options.limits.maxConnections, m_options.limits.maxConnectionsPerAddress) {}
+          m_slots(m_options.limits.maxConnectionsPerAddress, m_options.limits.maxConnections) {}
 
     asio::awaitable<void> acceptLoop();
     void refuse(tcp::socket& socket);
-    asio::awaitable<void> serveConnection(beast::tcp_stream stream, ConnectionSlots::Slot slot,
+    asio::awaitable<void> serveConnection(beast::tcp_stream stream, AddressSlots::Slot slot,
                                           std::string remote, CancellationSignal cancel);
-    asio::awaitable<void> answerPlainHttp(beast::tcp_stream& stream, beast::flat_buffer& buffer,
+    asio::awaitable<void> answerPlainHttp(beast::tcp_stream& stream, Buffer& buffer,
                                           const std::string& remote);
     template <class Stream>
-    asio::awaitable<void> session(Stream& stream, beast::flat_buffer& buffer,
-                                  ConnectionSlots::Slot& slot, const std::string& remote,
-                                  const CancellationSignal& cancel);
+    asio::awaitable<void> session(Stream& stream, Buffer& buffer, AddressSlots::Slot& slot,
+                                  const std::string& remote, const CancellationSignal& cancel);
     asio::awaitable<void> stopWhenDone();
     std::size_t tasksLeft() const { return m_tasks.size() + m_handler.commandsInFlight(); }
 
@@ -90,7 +121,7 @@ struct GatewayService::Impl {
     GatewayHandler m_handler;
     RequestLog& m_log;
     Options m_options;
-    ConnectionSlots m_slots;
+    AddressSlots m_slots;
     TaskGroup m_tasks; // the accept loop and the sessions
     std::string m_bindError;
     std::atomic<bool> m_running{false};
@@ -204,21 +235,34 @@ asio::awaitable<void> GatewayService::Impl::stopWhenDone() {
 
 asio::awaitable<void> GatewayService::Impl::acceptLoop() {
     asio::steady_timer pause(m_acceptStrand);
+    // Failures since the last note about them, and when that note was written.
+    std::size_t failures = 0;
+    auto lastNote = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     for (;;) {
         auto [ec, accepted] = co_await m_acceptor.async_accept(asio::make_strand(m_ioc), tuple);
         tcp::socket socket(std::move(accepted));
         if (ec == asio::error::operation_aborted || m_stopping)
             break;
         if (ec) {
-            // Out of file descriptors and the like: wait a little rather than spin.
-            m_log.note("accepting a connection failed: " + ec.message());
-            pause.expires_after(std::chrono::milliseconds(50));
+            // Out of file descriptors and the like: the waiting connections stay queued
+            // while accepting pauses, rather than failing over and over. Said at most
+            // once a second.
+            ++failures;
+            if (auto now = std::chrono::steady_clock::now();
+                now - lastNote >= std::chrono::seconds(1)) {
+                m_log.note("accepting connections paused: " + ec.message() + " (" +
+                           std::to_string(failures) + (failures == 1 ? " time" : " times") +
+                           " since the last note)");
+                lastNote = now;
+                failures = 0;
+            }
+            pause.expires_after(std::chrono::milliseconds(100));
             co_await pause.async_wait(tuple);
             continue;
         }
         boost::system::error_code ignored;
         std::string remote = socket.remote_endpoint(ignored).address().to_string();
-        std::optional<ConnectionSlots::Slot> slot = m_slots.take(remote);
+        std::optional<AddressSlots::Slot> slot = m_slots.take(remote);
         if (!slot) {
             refuse(socket);
             continue;
@@ -256,12 +300,13 @@ void GatewayService::Impl::refuse(tcp::socket& socket) {
 }
 
 asio::awaitable<void> GatewayService::Impl::serveConnection(beast::tcp_stream stream,
-                                                            ConnectionSlots::Slot slot,
+                                                            AddressSlots::Slot slot,
                                                             std::string remote,
                                                             CancellationSignal cancel) {
     const Limits& limits = m_options.limits;
-    // Room for one header section and whatever pipelined bytes came with it.
-    beast::flat_buffer buffer(limits.headerBytes + 16 * 1024);
+    // Room for one header section and whatever pipelined bytes came with it. The requests
+    // carry the access key: wiped when freed.
+    Buffer buffer(limits.headerBytes + 16 * 1024);
     try {
         stream.expires_after(limits.headerTime);
         if (!m_tls) {
@@ -289,15 +334,13 @@ asio::awaitable<void> GatewayService::Impl::serveConnection(beast::tcp_stream st
 
 // Plain HTTP sent to the HTTPS port: a short answer saying so, rather than a silent close.
 asio::awaitable<void> GatewayService::Impl::answerPlainHttp(beast::tcp_stream& stream,
-                                                            beast::flat_buffer& buffer,
+                                                            Buffer& buffer,
                                                             const std::string& remote) {
     GatewayReply reply = GatewayHandler::refusal(
         http::status::bad_request, "This port speaks HTTPS: ask for https:// instead of http://.",
         remote);
     m_log.request(reply.record);
-    stream.expires_after(m_options.limits.writeTime);
-    auto [writeError, written] = co_await http::async_write(stream, reply.message, tuple);
-    if (writeError)
+    if (co_await writeAnswer(stream, reply.message, m_options.limits.writeStall))
         co_return;
     co_await closeGracefully(stream);
     // The rest of the request is read and dropped before the close: closing with unread
@@ -313,10 +356,9 @@ asio::awaitable<void> GatewayService::Impl::answerPlainHttp(beast::tcp_stream& s
 }
 
 template <class Stream>
-asio::awaitable<void> GatewayService::Impl::session(Stream& stream, beast::flat_buffer& buffer,
-                                                    ConnectionSlots::Slot& slot,
-                                                    const std::string& remote,
-                                                    const CancellationSignal& cancel) {
+asio::awaitable<void>
+GatewayService::Impl::session(Stream& stream, Buffer& buffer, AddressSlots::Slot& slot,
+                              const std::string& remote, const CancellationSignal& cancel) {
     const Limits& limits = m_options.limits;
     beast::tcp_stream& tcp = beast::get_lowest_layer(stream);
     for (bool first = true;; first = false) {
@@ -332,7 +374,7 @@ asio::awaitable<void> GatewayService::Impl::session(Stream& stream, beast::flat_
         if (!first)
             tcp.expires_after(limits.headerTime);
 
-        http::request_parser<http::string_body> parser;
+        http::request_parser<http::string_body, WipingAllocator<char>> parser;
         parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
         parser.body_limit(16 * 1024); // the service takes GETs: no body to speak of
         auto [readError, n] = co_await http::async_read(stream, buffer, parser, tuple);
@@ -347,7 +389,10 @@ asio::awaitable<void> GatewayService::Impl::session(Stream& stream, beast::flat_
             // A named request: g++ 12 mishandles temporaries in a co_await expression.
             tcp.expires_never();
             GatewayRequest request{parser.release(), remote};
-            ClientWatch watch(tcp.socket(), slot, cancel);
+            ClientWatch::Probe probe;
+            if (request.message.version() >= 11)
+                probe = [&stream] { return writeProbe(stream); };
+            ClientWatch watch(tcp.socket(), slot, cancel, std::move(probe));
             reply = co_await m_handler.handle(request);
             asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
             if (watch.clientLeft())
@@ -355,12 +400,12 @@ asio::awaitable<void> GatewayService::Impl::session(Stream& stream, beast::flat_
             else if (state.cancelled() != asio::cancellation_type::none)
                 reply.record.unsentBecause = "the gateway stopped";
         }
-        m_log.request(reply.record);
+        m_log.request(reply.record, std::move(reply.logPlace));
         if (!reply.record.unsentBecause.empty())
             co_return;
-        tcp.expires_after(limits.writeTime);
-        auto [writeError, written] = co_await http::async_write(stream, reply.message, tuple);
-        if (writeError || !reply.message.keep_alive())
+        // The answer keeps its share of the WHM budget until it has been written.
+        if (co_await writeAnswer(stream, reply.message, limits.writeStall) ||
+            !reply.message.keep_alive())
             break;
     }
     co_await closeGracefully(stream);

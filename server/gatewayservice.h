@@ -18,11 +18,14 @@ struct GatewayLimits {
     std::chrono::milliseconds headerTime{10'000};
     // A kept-alive connection with no request under way.
     std::chrono::milliseconds idleTime{15'000};
-    // Writing one answer, for a client that reads slowly.
-    std::chrono::milliseconds writeTime{30'000};
+    // Writing an answer: how long a client may take no byte of it. A slow client that
+    // keeps reading gets the whole answer, however long it takes.
+    std::chrono::milliseconds writeStall{30'000};
     // Connections beyond these, in all or from one peer address, are refused as they arrive.
     std::size_t maxConnections = 512;
     std::size_t maxConnectionsPerAddress = 64;
+    // WHM calls in flight from one address (an IPv6 /64).
+    std::size_t whmCallsPerAddress = GatewayHandler::Options().whmCallsPerAddress;
     // How long stopping waits for sessions and WHM calls to end once cancelled.
     std::chrono::milliseconds stopGrace{1'000};
 };

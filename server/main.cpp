@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "gatewayservice.h"
 #include "httpswhmapi.h"
+#include "processlimits.h"
 #include "requestlog.h"
 #include "servicecontext.h"
 #include "systemdnotify.h"
@@ -15,6 +16,8 @@
 #include <thread>
 
 int main(int argc, char** argv) {
+    // Requests carry access keys and passwords: no core dump, no ptrace by others.
+    ProcessLimits::makeUndumpable();
     // SIGINT and SIGTERM are taken by one thread with sigwait, so the service is stopped
     // from an ordinary thread rather than from a signal handler. Blocked before any other
     // thread starts, so every thread inherits the mask.
@@ -43,7 +46,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!line.error.empty()) {
-        std::cerr << "corvala-gateway: " << line.error << "\n\n" << CommandLine::usage();
+        std::cerr << "corvala-gateway: " << line.error << "\n(corvala-gateway --help lists "
+                  << "the options)\n";
         return 2;
     }
     if (std::string why = line.unreadableFile(std::getenv("INVOCATION_ID") != nullptr);
@@ -55,21 +59,34 @@ int main(int argc, char** argv) {
     // Declared in the order they depend on one another, so they go in the reverse: the
     // service before the WHM client it calls, both before the context their sockets live
     // on, and the log last. run() returns only once nothing on the context uses them.
-    RequestLog log(std::cerr);
+    RequestLog::Options logOptions;
+    logOptions.pageHits = line.logPageHits;
+    RequestLog log(std::cerr, logOptions);
     // One context for the listener and the WHM client: their sockets share its threads.
     ServiceContext context;
     std::unique_ptr<WhmApi> whm;
+    HttpsWhmApi::Options whmOptions;
+    // Client connections, WHM connections and a margin for the rest (the listener, the
+    // event loop's own, standard streams) must fit the open-files limit.
+    std::size_t descriptors = line.maxConnections + 64;
+    if (!line.demo)
+        descriptors += whmOptions.maxDescriptors();
+    if (std::string why = ProcessLimits::fitDescriptors(
+            descriptors, "--max-connections " + std::to_string(line.maxConnections));
+        !why.empty()) {
+        std::cerr << "corvala-gateway: " << why << "\n";
+        return 2;
+    }
     if (line.demo) {
         auto simulator = std::make_unique<WhmSimulator>(line.demoAccounts < 0);
         if (line.demoAccounts > 0)
             simulator->addGeneratedAccounts(line.demoAccounts);
         whm = std::move(simulator);
     } else {
-        HttpsWhmApi::Options options;
-        options.port = line.whmPort;
-        options.caFile = line.whmCaFile;
-        options.allowedHosts = line.whmHosts;
-        whm = std::make_unique<HttpsWhmApi>(context.get_executor(), std::move(options));
+        whmOptions.port = line.whmPort;
+        whmOptions.caFile = line.whmCaFile;
+        whmOptions.allowedHosts = line.whmHosts;
+        whm = std::make_unique<HttpsWhmApi>(context.get_executor(), std::move(whmOptions));
     }
 
     GatewayService::Options options;

@@ -1,34 +1,11 @@
 #include "requestlog.h"
 
-#include "querytext.h"
+#include "textrules.h"
 
-#include <boost/url/parse.hpp>
-
-#include <algorithm>
 #include <chrono>
 #include <ctime>
 
 namespace {
-
-// Control characters would let a request forge log lines of its own. Whatever lies beyond
-// a whole line's length is never looked at: the line is cut there anyway.
-std::string printable(std::string_view text) {
-    text = text.substr(0, RequestLog::maxLineBytes + 1);
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (isControlCharacter(c)) {
-            auto u = static_cast<unsigned char>(c);
-            static constexpr char digits[] = "0123456789ABCDEF";
-            out += "\\x";
-            out += digits[u >> 4];
-            out += digits[u & 0x0f];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 std::string timestamp() {
     std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -39,71 +16,124 @@ std::string timestamp() {
     return text;
 }
 
+// Characters a terminal or a log viewer may take for a line's end, beside the C0 controls:
+// NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR in UTF-8.
+std::string_view lineEndAt(std::string_view text, std::size_t i) {
+    for (std::string_view end : {"\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"})
+        if (text.substr(i, end.size()) == end)
+            return end;
+    return {};
+}
+
 } // namespace
 
-RequestLog::RequestLog(std::ostream& out) : m_writer(out) {}
-
-std::string RequestLog::harmlessTarget(std::string_view target) {
-    // Only parameters known to be harmless are kept, compared after decoding exactly as
-    // the service reads them: a key or password under any other spelling never gets in.
-    static constexpr std::string_view harmless[] = {"user", "host", "acctuser", "suspenduser",
-                                                    "usr"};
-    auto parsed = boost::urls::parse_origin_form(target);
-    if (!parsed) // no query, nor anything after a '#', can be read from it: none is kept
-        return std::string(target.substr(0, target.find_first_of("?#")));
-    boost::urls::encoding_opts form;
-    form.space_as_plus = true;
-    // The path as it came, and the kept parameters encoded as the desktop program encodes
-    // them: a '+' in a value is never mistaken for a blank.
-    std::string out(parsed->encoded_path());
-    char separator = '?';
-    for (auto param : parsed->params(form)) {
-        if (std::find(std::begin(harmless), std::end(harmless), param.key) == std::end(harmless))
-            continue;
-        out.append(1, separator).append(percentEncode(param.key));
-        if (param.has_value)
-            out.append("=").append(percentEncode(param.value));
-        separator = '&';
+std::string printable(std::string_view text) {
+    // Whatever lies beyond a whole line's length is never looked at: it is cut there.
+    text = text.substr(0, RequestLog::maxLineBytes + 1);
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (isControlCharacter(c)) {
+            auto u = static_cast<unsigned char>(c);
+            out.append("\\x").append(1, digits[u >> 4]).append(1, digits[u & 0x0f]);
+        } else if (std::string_view end = lineEndAt(text, i); !end.empty()) {
+            out.append(end.size() == 2 ? "\\u0085" : end.back() == '\xA8' ? "\\u2028" : "\\u2029");
+            i += end.size() - 1;
+        } else {
+            out += c;
+        }
     }
     return out;
 }
 
+std::string loggedValue(std::string_view value, std::size_t maxBytes) {
+    std::string encoded = percentEncode(value.substr(0, maxBytes + 1));
+    if (encoded.size() <= maxBytes)
+        return encoded;
+    // Cut before an escape rather than through it.
+    std::size_t end = maxBytes;
+    if (end >= 1 && encoded[end - 1] == '%')
+        end -= 1;
+    else if (end >= 2 && encoded[end - 2] == '%')
+        end -= 2;
+    return encoded.substr(0, end) + "\xE2\x80\xA6";
+}
+
+std::string_view wordFor(WhmResult result, RouteKind kind) {
+    switch (result) {
+    case WhmResult::Done:
+        return kind == RouteKind::List ? "listed" : "done";
+    case WhmResult::Refused:
+        return "refused";
+    case WhmResult::Failed:
+        return "failed";
+    case WhmResult::NotKnown:
+        return "not known";
+    case WhmResult::Busy:
+        return "busy";
+    case WhmResult::Cancelled:
+        return "cancelled";
+    case WhmResult::NotSent:
+        return "not sent";
+    }
+    return "?";
+}
+
+RequestLog::RequestLog(std::ostream& out, Options options)
+    : m_options(options), m_writer(out, options.maxQueued, options.maxReserved) {}
+
+std::optional<RequestLog::Reservation> RequestLog::reserve() {
+    return m_writer.reserve();
+}
+
+// Everything before the parameters is bounded well within a line: the outcome of a
+// command can never be cut off.
 std::string RequestLog::lineOf(const RequestRecord& record) {
-    static constexpr const char* outcomes[] = {"",     "done",   "refused", "not known",
-                                               "busy", "listed", "failed",  "cancelled"};
     std::string line = printable(record.clientAddress);
-    line.append(" ").append(printable(record.method));
-    line.append(" ").append(printable(record.target));
+    line.append(" ").append(printable(cutShort(record.method, 16)));
+    line.append(" ").append(printable(cutShort(record.path, 256)));
     line.append(" ").append(record.unsentBecause.empty() ? std::to_string(record.status) : "-");
     if (!record.whmFunction.empty()) {
-        line.append(" ").append(printable(record.whmFunction));
-        line.append(" ").append(outcomes[static_cast<std::size_t>(record.outcome)]);
+        line.append(" ").append(record.whmFunction);
+        if (record.isCommand())
+            line.append(" account=").append(loggedValue(record.account));
+        if (record.outcome)
+            line.append(" ").append(wordFor(*record.outcome, record.kind));
     }
     if (!record.detail.empty()) {
         // "listed 4 names", "refused: reason"
-        const bool reason =
-            !record.whmFunction.empty() && record.outcome != RequestRecord::Outcome::Listed;
-        line.append(reason ? ": " : " ").append(printable(record.detail));
+        const bool reason = record.outcome && *record.outcome != WhmResult::Done;
+        line.append(reason ? ": " : " ").append(printable(cutShort(record.detail, 400)));
     }
     if (!record.unsentBecause.empty())
         line.append(" (no answer sent: ").append(printable(record.unsentBecause)).append(")");
+    if (!record.params.empty())
+        line.append(" | ").append(printable(record.params));
     return line;
 }
 
-void RequestLog::request(const RequestRecord& record) {
-    write(lineOf(record));
+void RequestLog::request(const RequestRecord& record, std::optional<Reservation> reservation) {
+    if (record.routed && record.kind == RouteKind::Page && !m_options.pageHits)
+        return;
+    write(lineOf(record), std::move(reservation));
 }
 
 void RequestLog::note(std::string_view text) {
-    write(printable(text));
+    write(printable(text), std::nullopt);
 }
 
 void RequestLog::flush() {
     m_writer.flush();
 }
 
-void RequestLog::write(std::string line) {
+void RequestLog::write(std::string line, std::optional<Reservation> reservation) {
     if (line.size() > maxLineBytes)
         line = cutShort(line, maxLineBytes, " [cut]");
-    m_writer.post(timestamp() + " " + line);
+    line = timestamp() + " " + line;
+    if (reservation)
+        m_writer.post(std::move(line), std::move(*reservation));
+    else
+        m_writer.post(std::move(line));
 }

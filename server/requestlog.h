@@ -4,35 +4,62 @@
 #include "requestrecord.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
-// The service's log: one line per request, the audit trail of who asked for what and what
-// became of it, to a stream shared by all threads. Lines are bounded in length and written
-// by a thread of their own (LogWriter). Secrets never reach it: a request is logged by its
-// path and the parameters known to be harmless (see harmlessTarget), never the key or a
-// password.
+// The service's log: the audit trail of who asked for what and what became of it, one
+// line per list or command, to a stream shared by all threads. Lines are bounded in
+// length and written by a thread of their own (LogWriter). A command's line is never
+// dropped: its place is reserved before the command is carried out. List lines and notes
+// go first when the log cannot keep up, counted; page hits are not logged one by one
+// unless asked. Secrets never reach it: only the parameters a route reads and does not
+// keep secret.
 class RequestLog {
 public:
-    // A longer line is cut, and says so.
+    // A longer line is cut, and says so; a record's line never comes near it.
     static constexpr std::size_t maxLineBytes = 2048;
 
-    explicit RequestLog(std::ostream& out);
+    struct Options {
+        bool pageHits = false;          // a line for each page served, too
+        std::size_t maxQueued = 4096;   // lines that may be dropped
+        std::size_t maxReserved = 4096; // command lines, never dropped
+    };
+    using Reservation = LogWriter::Reservation;
 
-    void request(const RequestRecord& record);
+    explicit RequestLog(std::ostream& out) : RequestLog(out, Options()) {}
+    RequestLog(std::ostream& out, Options options);
+
+    // A place for a command's line, or none when the log is that far behind: then the
+    // command must not be carried out.
+    std::optional<Reservation> reserve();
+    // Logs a record; with a reservation, its line is never dropped.
+    void request(const RequestRecord& record, std::optional<Reservation> reservation = {});
     void note(std::string_view text);
     // Waits until every line so far is written.
     void flush();
 
-    // The target as it may be logged: its path and only the user, host and account-name
-    // parameters; a target that cannot be read loses its whole query.
-    static std::string harmlessTarget(std::string_view target);
+    std::uint64_t droppedLines() const { return m_writer.dropped(); }
 
-private:
     // The line a record makes, without its time stamp.
     static std::string lineOf(const RequestRecord& record);
-    void write(std::string line);
 
+private:
+    void write(std::string line, std::optional<Reservation> reservation);
+
+    const Options m_options;
     LogWriter m_writer;
 };
+
+// The word the log and the metrics use for an outcome.
+std::string_view wordFor(WhmResult result, RouteKind kind);
+
+// A value as the log shows it: percent-encoded, as the desktop program sends it, and cut
+// short (with "…", which no encoded text holds) beyond maxBytes.
+std::string loggedValue(std::string_view value, std::size_t maxBytes = 96);
+
+// Text with control characters, and the Unicode line and paragraph separators, written as
+// escapes, so that no value can forge a line of its own.
+std::string printable(std::string_view text);

@@ -33,7 +33,7 @@ double median(std::vector<double> times) {
     return times[times.size() / 2];
 }
 
-WhmRequest listRequest(std::vector<std::pair<std::string, std::string>> params) {
+WhmRequest listRequest(std::vector<std::pair<std::string, Secret>> params) {
     return {"127.0.0.1", "root", "KEY", "listaccts", std::move(params)};
 }
 
@@ -51,7 +51,7 @@ void parseCost(WhmSimulator& simulator) {
     std::printf("Reading a 10,000-account listaccts answer into the list sent on "
                 "(median of 60, ms):\n");
     for (const auto& [label, params] :
-         std::vector<std::pair<const char*, std::vector<std::pair<std::string, std::string>>>>{
+         std::vector<std::pair<const char*, std::vector<std::pair<std::string, Secret>>>>{
              {"want=user (the gateway's call)", {{"want", "user"}}}, {"every field", {}}}) {
         const std::string body = simulator.answer(listRequest(params)).body;
         std::vector<double> pieces, whole;

@@ -243,9 +243,10 @@ TEST(GatewayFailures, AccessKeyAndPasswordNeverReachTheLog) {
     std::string log = gateway.stopAndReadLog();
     EXPECT_EQ(log.find("SECRETKEY"), std::string::npos) << log;
     EXPECT_EQ(log.find(password), std::string::npos) << log;
-    EXPECT_NE(log.find("/ad.php?acctuser=newone&user=root&host=127.0.0.1 200 createacct refused: "
-                       "nope\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("/ad.php 200 createacct account=newone refused: nope | "
+                 "acctdomain=d.example&acctuser=newone&acctplan=gold&user=root&host=127.0.0.1\n"),
+        std::string::npos)
         << "requests are logged with their harmless parameters and WHM's outcome\n"
         << log;
 }

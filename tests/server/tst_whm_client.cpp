@@ -138,6 +138,10 @@ TEST(WhmAnswers, CommandOutcomesSayWhetherWhmActed) {
         // WHM had the request; what it did is not known.
         {500, "Internal Server Error", WhmResult::NotKnown, "HTTP 500"},
         {504, "", WhmResult::NotKnown, "HTTP 504"},
+        // Only a 200 carries WHM's verdict: other answers may come after it acted.
+        {202, R"({"metadata":{"result":0,"reason":"Queued"}})", WhmResult::NotKnown, "HTTP 202"},
+        {204, "", WhmResult::NotKnown, "HTTP 204"},
+        {302, "", WhmResult::NotKnown, "HTTP 302"},
         {200, "<html>Login page</html>", WhmResult::NotKnown, "not WHM API 1 JSON"},
         {200, R"({"metadata":{"result":1)", WhmResult::NotKnown, "not WHM API 1 JSON"},
         {200, R"({"data":{}})", WhmResult::NotKnown, "no metadata.result"},
@@ -406,7 +410,7 @@ TEST(HttpsWhmClient, StaleConnectionsAreRetriedOnlyWhenNoAnswerCame) {
     FakeWhm whm;
     whm.closeAfterAnswer(true);
     HttpsWhmApi::Options options;
-    options.idleLimit = 300ms;
+    options.idle.idle = 300ms;
     Client client(whm, options);
     EXPECT_TRUE(client.list(listRequest()).ok());
     EXPECT_TRUE(client.list(listRequest()).ok()) << "WHM closed the kept connection";
@@ -517,7 +521,7 @@ TEST(HttpsWhmClient, BudgetBoundsTheCallsInFlight) {
 
     whm.answer(200, listOf(std::string(2 << 20, 'n')));
     WhmList list = client.list(listRequest());
-    EXPECT_EQ(list.status, WhmList::Status::Busy) << list.reason;
+    EXPECT_EQ(list.result, WhmResult::Busy) << list.reason;
     whm.answer(200, listOf(std::string(100 << 10, 'n')));
     EXPECT_TRUE(client.list(listRequest()).ok()) << "the budget is whole again";
 }
@@ -627,7 +631,7 @@ TEST(HttpsWhmClient, EachKeyGoesInItsOwnScheme) {
         request.user = user;
         request.key = key;
         EXPECT_FALSE(client.list(request).ok());
-        EXPECT_EQ(client.command(request).result, WhmResult::Refused);
+        EXPECT_EQ(client.command(request).result, WhmResult::NotSent);
     }
     EXPECT_EQ(whm.seen().size(), before);
 }
@@ -681,7 +685,7 @@ TEST(HttpsWhmClient, HostPolicyAndCertificateChecks) {
         HttpsWhmApi api(context.get_executor(), options);
         WhmRequest request = listRequest();
         request.host = host;
-        EXPECT_EQ(awaitOn(context, [&] { return api.call(request); }).result, WhmResult::Refused)
+        EXPECT_EQ(awaitOn(context, [&] { return api.call(request); }).result, WhmResult::Failed)
             << host;
     }
     EXPECT_EQ(whm.connections(), 0) << "refused before any connection";
@@ -702,7 +706,7 @@ TEST(HttpsWhmClient, HostPolicyAndCertificateChecks) {
     HttpsWhmApi system(context.get_executor(), options);
     WhmRequest plain = removeRequest();
     WhmOutcome outcome = awaitOn(context, [&] { return system.call(plain); });
-    EXPECT_EQ(outcome.result, WhmResult::Refused) << "nothing was sent";
+    EXPECT_EQ(outcome.result, WhmResult::Failed) << "nothing was sent";
     EXPECT_TRUE(has(outcome.reason, "not trusted")) << outcome.reason;
     EXPECT_TRUE(whm.seen().empty());
 }

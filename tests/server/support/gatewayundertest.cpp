@@ -1,6 +1,6 @@
 #include "gatewayundertest.h"
 
-#include "querytext.h"
+#include "textrules.h"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>

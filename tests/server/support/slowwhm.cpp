@@ -10,7 +10,7 @@
 
 namespace asio = boost::asio;
 
-asio::awaitable<void> SlowWhm::send(const WhmRequest& request, const std::string&, WhmCallKind kind,
+asio::awaitable<void> SlowWhm::send(const WhmRequest& request, std::string_view, WhmCallKind kind,
                                     WhmAnswerReader& reader) {
     ++m_begun;
     asio::steady_timer wait(co_await asio::this_coro::executor, m_delay);
@@ -23,7 +23,7 @@ asio::awaitable<void> SlowWhm::send(const WhmRequest& request, const std::string
     if (ec) {
         ++m_cancelled;
         // As a WHM client would say: a command was on its way, so its outcome is not known.
-        throw WhmError(kind == WhmCallKind::Command ? WhmResult::NotKnown : WhmResult::Refused,
+        throw WhmError(kind == WhmCallKind::Command ? WhmResult::NotKnown : WhmResult::Cancelled,
                        "The call to WHM was cancelled");
     }
     WhmResponse response = m_simulator.answer(request);

@@ -18,7 +18,7 @@ public:
     int cancelled() const { return m_cancelled; }
 
 protected:
-    boost::asio::awaitable<void> send(const WhmRequest& request, const std::string& authorization,
+    boost::asio::awaitable<void> send(const WhmRequest& request, std::string_view authorization,
                                       WhmCallKind kind, WhmAnswerReader& reader) override;
 
 private:

@@ -1,30 +1,20 @@
 #include "whmapi.h"
 
-#include "querytext.h"
+#include "textrules.h"
 #include "whmanswerreader.h"
 
 #include <algorithm>
 
 namespace {
 
-bool isLineBreak(char c) {
-    return c == '\r' || c == '\n';
-}
-
 // An API token is 32 characters; a remote access key runs to hundreds, over several lines.
 constexpr std::size_t longestToken = 64;
 
 } // namespace
 
-bool holdsControlCharacter(std::string_view text, bool lineBreaksAllowed) {
-    return std::any_of(text.begin(), text.end(), [&](char c) {
-        return isControlCharacter(c) && !(lineBreaksAllowed && isLineBreak(c));
-    });
-}
-
-std::string whmKeyWithoutLineBreaks(std::string_view key) {
-    std::string line(key);
-    std::erase_if(line, isLineBreak);
+Secret whmKeyWithoutLineBreaks(std::string_view key) {
+    Secret line(key);
+    std::erase_if(line.text(), [](char c) { return c == '\r' || c == '\n'; });
     return line;
 }
 
@@ -35,15 +25,16 @@ WhmAuthorization whmAuthorization(std::string_view user, std::string_view key) {
         return {{},
                 "The access key holds a control character other than a line break: copy it "
                 "from WHM again"};
-    std::string line = whmKeyWithoutLineBreaks(key);
-    const char* scheme = line.size() <= longestToken ? "whm " : "WHM ";
-    return {scheme + std::string(user) + ":" + line, {}};
+    Secret line = whmKeyWithoutLineBreaks(key);
+    Secret header(line.size() <= longestToken ? "whm " : "WHM ");
+    header.text().append(user.data(), user.size()).append(":").append(line.text());
+    return {std::move(header), {}};
 }
 
 boost::asio::awaitable<WhmOutcome> WhmApi::call(const WhmRequest& request) {
     WhmAuthorization login = whmAuthorization(request.user, request.key);
     if (!login.refusal.empty())
-        co_return WhmOutcome{WhmResult::Refused, std::move(login.refusal)};
+        co_return WhmOutcome{WhmResult::NotSent, std::move(login.refusal)};
     WhmAnswerReader reader;
     try {
         co_await send(request, login.header, WhmCallKind::Command, reader);
@@ -63,6 +54,7 @@ WhmApi::callList(const WhmRequest& request, std::string_view arrayKey, std::stri
     WhmList failed;
     WhmAuthorization login = whmAuthorization(request.user, request.key);
     if (!login.refusal.empty()) {
+        failed.result = WhmResult::NotSent;
         failed.reason = std::move(login.refusal);
         co_return failed;
     }
@@ -71,8 +63,8 @@ WhmApi::callList(const WhmRequest& request, std::string_view arrayKey, std::stri
         co_await send(request, login.header, WhmCallKind::List, reader);
         co_return reader.list();
     } catch (const WhmError& e) {
-        if (e.result() == WhmResult::Busy)
-            failed.status = WhmList::Status::Busy;
+        // A list never has an unknown outcome: WHM changes nothing for one.
+        failed.result = e.result() == WhmResult::NotKnown ? WhmResult::Failed : e.result();
         failed.reason = cutShort(e.what(), WhmAnswerReader::maxReasonBytes);
     } catch (const std::exception& e) {
         failed.reason = std::string("The call to WHM failed: ") + e.what();

@@ -1,6 +1,6 @@
 #include "whmanswerreader.h"
 
-#include "querytext.h"
+#include "textrules.h"
 
 #include <boost/json/basic_parser_impl.hpp>
 
@@ -65,7 +65,7 @@ public:
     std::size_t names = 0;
     std::size_t leftOut = 0;
     std::string leftOutExample;
-    WhmBudget::Ticket* ticket = nullptr;
+    std::optional<WhmBudget::Ticket> ticket;
     bool overBudget = false;
 
     Verdict verdict(json::error_code ec) {
@@ -335,18 +335,21 @@ private:
         }
     }
 
-    // The list grows in steps charged to the budget first, so what it holds is known.
+    // The list grows in steps charged to the budget first, so what it holds is known:
+    // while it moves to a larger block, the old one and the new one are both charged.
     void appendName(std::string_view part) {
         if (overBudget)
             return;
         const std::size_t needed = body.size() + part.size();
         if (needed > m_charged) {
             std::size_t step = std::max({needed, 2 * m_charged, std::size_t(4096)});
-            if (ticket && !ticket->charge(step - m_charged)) {
+            if (ticket && !ticket->charge(step)) {
                 overBudget = true;
                 return;
             }
             body.reserve(step);
+            if (ticket)
+                ticket->refund(m_charged);
             m_charged = step;
         }
         body.append(part);
@@ -484,8 +487,8 @@ WhmAnswerReader::WhmAnswerReader(std::string_view arrayKey, std::string_view nam
 
 WhmAnswerReader::~WhmAnswerReader() = default;
 
-void WhmAnswerReader::chargeTo(WhmBudget::Ticket* ticket) {
-    m_impl->handler().ticket = ticket;
+void WhmAnswerReader::chargeTo(WhmBudget::Ticket ticket) {
+    m_impl->handler().ticket.emplace(std::move(ticket));
 }
 
 void WhmAnswerReader::begin(int status) {
@@ -522,9 +525,11 @@ WhmOutcome WhmAnswerReader::command() {
     Impl& d = *m_impl;
     Verdict v = d.handler().verdict(d.error);
     if (d.status != 200) {
-        // A server error or a proxy's may come after WHM acted; anything else is a no.
-        return {d.status >= 500 ? WhmResult::NotKnown : WhmResult::Refused,
-                statusFailure(d.status, v)};
+        // Only a 200 carries WHM's verdict. A server error or a proxy's may come after WHM
+        // acted, and so may another 2xx (202 Accepted, 204 No Content) or a 3xx; a 4xx is
+        // a no.
+        const bool clientError = d.status >= 400 && d.status < 500;
+        return {clientError ? WhmResult::Refused : WhmResult::NotKnown, statusFailure(d.status, v)};
     }
     if (v.error || !v.isObject)
         return {WhmResult::NotKnown, unreadable(v)};
@@ -545,10 +550,12 @@ WhmList WhmAnswerReader::list() {
     Handler& h = m_impl->handler();
     WhmOutcome outcome = command();
     WhmList list;
+    list.result = outcome.result == WhmResult::Refused ? WhmResult::Refused : WhmResult::Failed;
     list.reason = outcome.done() ? h.shapeError() : std::move(outcome.reason);
     if (!list.reason.empty())
         return list;
-    list.status = WhmList::Status::Ok;
+    list.result = WhmResult::Done;
+    list.charge = std::move(h.ticket);
     list.body = std::move(h.body);
     list.names = h.names;
     list.leftOut = h.leftOut;

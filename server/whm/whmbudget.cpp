@@ -1,5 +1,7 @@
 #include "whmbudget.h"
 
+#include <algorithm>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -45,9 +47,9 @@ bool WhmBudget::take(std::uint64_t bytes) {
     return false;
 }
 
-void WhmBudget::release(std::uint64_t bytes) {
+void WhmBudget::release(std::size_t calls, std::uint64_t bytes) {
     m_bytes -= bytes;
-    --m_calls;
+    m_calls -= calls;
 #ifdef __GLIBC__
     if (bytes >= trimAfter)
         malloc_trim(0);
@@ -57,9 +59,23 @@ void WhmBudget::release(std::uint64_t bytes) {
 WhmBudget::Ticket::Ticket(Ticket&& other) noexcept
     : m_budget(std::exchange(other.m_budget, nullptr)), m_held(other.m_held) {}
 
+WhmBudget::Ticket& WhmBudget::Ticket::operator=(Ticket&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_budget = std::exchange(other.m_budget, nullptr);
+        m_held = other.m_held;
+    }
+    return *this;
+}
+
 WhmBudget::Ticket::~Ticket() {
+    release();
+}
+
+void WhmBudget::Ticket::release() {
     if (m_budget)
-        m_budget->release(m_held);
+        m_budget->release(1, m_held);
+    m_budget = nullptr;
 }
 
 bool WhmBudget::Ticket::charge(std::uint64_t bytes) {
@@ -67,4 +83,10 @@ bool WhmBudget::Ticket::charge(std::uint64_t bytes) {
         return false;
     m_held += bytes;
     return true;
+}
+
+void WhmBudget::Ticket::refund(std::uint64_t bytes) {
+    bytes = std::min(bytes, m_held);
+    m_held -= bytes;
+    m_budget->release(0, bytes);
 }

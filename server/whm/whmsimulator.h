@@ -39,17 +39,17 @@ public:
     std::vector<std::string> packages() const;
 
 protected:
-    boost::asio::awaitable<void> send(const WhmRequest& request, const std::string& authorization,
+    boost::asio::awaitable<void> send(const WhmRequest& request, std::string_view authorization,
                                       WhmCallKind kind, WhmAnswerReader& reader) override;
 
 private:
-    using Params = std::map<std::string, std::string>;
+    using Params = std::map<std::string, std::string_view>; // views of the request's values
     using Accounts = std::vector<Account>;
 
     // Why WHM would refuse to create this account, or empty when it would create it.
     // Called with m_mutex held.
     std::string refusalForNewAccount(const std::string& user, const std::string& domain,
-                                     const std::string& plan, const std::string& password) const;
+                                     const std::string& plan, std::string_view password) const;
 
     std::string listaccts(const Params& params) const;
     std::string listpkgs() const;

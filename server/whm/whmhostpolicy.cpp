@@ -1,17 +1,12 @@
 #include "whmhostpolicy.h"
 
+#include "textrules.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
 
 namespace {
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -50,14 +45,6 @@ bool looksNumeric(std::string_view label) {
     return label.size() >= 2 && label[0] == '0' && (label[1] == 'x' || label[1] == 'X') &&
            std::all_of(label.begin() + 2, label.end(),
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-}
-
-bool isDnsLabel(std::string_view label) {
-    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-        return false;
-    return std::all_of(label.begin(), label.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '-';
-    });
 }
 
 bool allZero(const std::array<unsigned char, 16>& b, size_t from, size_t to) {
@@ -111,7 +98,7 @@ std::string groupRefusal(std::string_view host, const boost::asio::ip::address& 
 
 WhmHostPolicy::WhmHostPolicy(std::vector<std::string> allowedHosts) {
     for (const std::string& host : allowedHosts)
-        m_allowedHosts.push_back(lower(host));
+        m_allowedHosts.push_back(lowerCase(host));
 }
 
 bool WhmHostPolicy::isCanonicalHost(std::string_view host) {
@@ -120,7 +107,7 @@ bool WhmHostPolicy::isCanonicalHost(std::string_view host) {
     std::vector<std::string_view> labels = labelsOf(host);
     if (isDottedQuad(labels))
         return true;
-    if (!std::all_of(labels.begin(), labels.end(), isDnsLabel))
+    if (!std::all_of(labels.begin(), labels.end(), [](auto l) { return isDnsLabel(l); }))
         return false;
     // A name whose last label is a number is an address in some other spelling.
     return !looksNumeric(labels.back());
@@ -151,7 +138,7 @@ bool WhmHostPolicy::isGroupAddress(const boost::asio::ip::address& address) {
 }
 
 bool WhmHostPolicy::isNamed(std::string_view host) const {
-    return std::find(m_allowedHosts.begin(), m_allowedHosts.end(), lower(host)) !=
+    return std::find(m_allowedHosts.begin(), m_allowedHosts.end(), lowerCase(host)) !=
            m_allowedHosts.end();
 }
 
@@ -164,7 +151,7 @@ std::string WhmHostPolicy::refusalOfName(std::string_view host) const {
     if (!m_allowedHosts.empty() && !isNamed(host))
         return "This gateway may not reach the WHM host " + std::string(host) +
                ": it is not among its --whm-host names";
-    std::string name = lower(host);
+    std::string name = lowerCase(host);
     boost::system::error_code ec;
     auto address = boost::asio::ip::make_address_v4(name, ec);
     if (!ec && isGroupAddress(address))

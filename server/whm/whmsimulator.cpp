@@ -1,5 +1,6 @@
 #include "whmsimulator.h"
 
+#include "textrules.h"
 #include "whmanswerreader.h"
 
 #include <boost/json/serialize.hpp>
@@ -30,15 +31,15 @@ std::string reply(const std::string& command, bool ok, const std::string& reason
     return '{' + metadata(command, ok, reason) + '}';
 }
 
-std::string param(const std::map<std::string, std::string>& params, const std::string& key) {
+// A parameter's text, never copied out: a password is among them.
+std::string_view paramView(const std::map<std::string, std::string_view>& params,
+                           const std::string& key) {
     auto it = params.find(key);
-    return it == params.end() ? std::string() : it->second;
+    return it == params.end() ? std::string_view() : it->second;
 }
 
-std::string toLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+std::string param(const std::map<std::string, std::string_view>& params, const std::string& key) {
+    return std::string(paramView(params, key));
 }
 
 } // namespace
@@ -50,18 +51,9 @@ bool isValidDomainName(const std::string& domain) {
     std::stringstream stream(domain);
     for (std::string label; std::getline(stream, label, '.');)
         labels.push_back(label);
-    if (labels.size() < 2 || domain.back() == '.')
+    if (labels.size() < 2 || domain.back() == '.' ||
+        !std::all_of(labels.begin(), labels.end(), [](const auto& l) { return isDnsLabel(l); }))
         return false;
-    for (const std::string& label : labels) {
-        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-            return false;
-        for (char c : label) {
-            bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '-';
-            if (!ok)
-                return false;
-        }
-    }
     const std::string& top = labels.back();
     return top.size() >= 2 && std::all_of(top.begin(), top.end(), [](char c) {
                return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -107,7 +99,7 @@ std::vector<std::string> WhmSimulator::packages() const {
     return m_packages;
 }
 
-boost::asio::awaitable<void> WhmSimulator::send(const WhmRequest& request, const std::string&,
+boost::asio::awaitable<void> WhmSimulator::send(const WhmRequest& request, std::string_view,
                                                 WhmCallKind, WhmAnswerReader& reader) {
     WhmResponse response = answer(request);
     reader.read(response.status, response.body);
@@ -207,7 +199,7 @@ std::string WhmSimulator::listpkgs() const {
 
 std::string WhmSimulator::refusalForNewAccount(const std::string& user, const std::string& domain,
                                                const std::string& plan,
-                                               const std::string& password) const {
+                                               std::string_view password) const {
     if (user.empty())
         return "No user name was given for the new account.";
     if (user.size() > 16)
@@ -224,7 +216,7 @@ std::string WhmSimulator::refusalForNewAccount(const std::string& user, const st
         return "The user name \"" + user + "\" is already taken.";
     if (!isValidDomainName(domain))
         return "\"" + domain + "\" is not a valid domain name.";
-    std::string lower = toLower(domain);
+    std::string lower = lowerCase(domain);
     if (std::any_of(m_accounts->begin(), m_accounts->end(),
                     [&](const Account& a) { return a.domain == lower; }))
         return "The domain \"" + domain + "\" already belongs to an account.";
@@ -237,12 +229,12 @@ std::string WhmSimulator::refusalForNewAccount(const std::string& user, const st
 
 std::string WhmSimulator::createacct(const Params& params) {
     std::string user = param(params, "username");
-    std::string domain = toLower(param(params, "domain"));
+    std::string domain = lowerCase(param(params, "domain"));
     std::string plan = param(params, "plan");
     {
         std::lock_guard lock(m_mutex);
-        std::string refusal =
-            refusalForNewAccount(user, param(params, "domain"), plan, param(params, "password"));
+        std::string refusal = refusalForNewAccount(user, param(params, "domain"), plan,
+                                                   paramView(params, "password"));
         if (!refusal.empty())
             return reply("createacct", false, refusal);
         auto accounts = std::make_shared<Accounts>(*m_accounts);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "whmapi.h"
 #include "whmbudget.h"
+#include "whmresult.h"
 
 #include <memory>
 #include <string_view>
@@ -24,8 +24,9 @@ public:
     WhmAnswerReader(const WhmAnswerReader&) = delete;
     WhmAnswerReader& operator=(const WhmAnswerReader&) = delete;
 
-    // The names' memory is charged to ticket as it grows (nothing when null).
-    void chargeTo(WhmBudget::Ticket* ticket);
+    // The names' memory is charged to ticket as it grows (nothing without one). The
+    // reader holds the ticket, and a list's outcome takes it on with the names.
+    void chargeTo(WhmBudget::Ticket ticket);
 
     // The answer's HTTP status, before any of its body.
     void begin(int status);

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "secret.h"
+#include "whmresult.h"
+
 #include <boost/asio/awaitable.hpp>
 
 #include <chrono>
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,56 +19,12 @@ class WhmAnswerReader;
 struct WhmRequest {
     std::string host;
     std::string user;
-    std::string key; // an API token or a remote access key
+    Secret key; // an API token or a remote access key
     std::string function;
-    std::vector<std::pair<std::string, std::string>> params;
+    // Values are kept as secrets: a password travels among them.
+    std::vector<std::pair<std::string, Secret>> params;
     // The whole call, from the first connection attempt to the answer's last byte.
     std::chrono::steady_clock::duration timeout = std::chrono::seconds(50);
-};
-
-// What became of a call.
-enum class WhmResult {
-    Done,     // WHM did it
-    Refused,  // WHM said no, or the call failed before its request went out
-    NotKnown, // the request went out but no complete, readable answer came back
-    Busy,     // the calls in flight hold the gateway's whole budget: not attempted (or, for a
-              // list, stopped where its names would pass it)
-};
-
-// A command's outcome, with WHM's own words for it (or why it failed), cut short.
-struct WhmOutcome {
-    WhmResult result = WhmResult::Refused;
-    std::string reason;
-
-    bool done() const { return result == WhmResult::Done; }
-};
-
-// A list call's outcome. When ok, body is ready to send: the names in WHM's order joined
-// by the marker <BR>, none after the last. A name holding the marker would split into
-// entries that do not exist: it is left out and counted, and the first one kept, cut
-// short, for the log. When not ok, reason says why (cut short) and there are no names.
-struct WhmList {
-    enum class Status { Ok, Failed, Busy };
-    Status status = Status::Failed;
-    std::string reason;
-    std::string body;
-    std::size_t names = 0;
-    std::size_t leftOut = 0;
-    std::string leftOutExample;
-
-    bool ok() const { return status == Status::Ok; }
-};
-
-// A call that ended without a verdict from WHM: result says whether its request went out,
-// or that the budget stopped it.
-class WhmError : public std::runtime_error {
-public:
-    WhmError(WhmResult result, const std::string& reason)
-        : std::runtime_error(reason), m_result(result) {}
-    WhmResult result() const { return m_result; }
-
-private:
-    WhmResult m_result;
 };
 
 // Lists may be read again; commands reach WHM at most once.
@@ -92,7 +50,7 @@ protected:
     // hands WHM's answer to reader as it arrives. Throws WhmError when no complete answer
     // was read.
     virtual boost::asio::awaitable<void> send(const WhmRequest& request,
-                                              const std::string& authorization, WhmCallKind kind,
+                                              std::string_view authorization, WhmCallKind kind,
                                               WhmAnswerReader& reader) = 0;
 };
 
@@ -102,14 +60,10 @@ protected:
 // documentation writes them. A control character in the user name, or in the key other
 // than its line breaks, would end up in the header: such a login is refused.
 struct WhmAuthorization {
-    std::string header;
+    Secret header;
     std::string refusal;
 };
 WhmAuthorization whmAuthorization(std::string_view user, std::string_view key);
 
-// Whether text holds a control character, line breaks (CR, LF) aside when they are
-// allowed, as in a remote access key.
-bool holdsControlCharacter(std::string_view text, bool lineBreaksAllowed = false);
-
 // The key as WHM reads it: one line, no CR or LF.
-std::string whmKeyWithoutLineBreaks(std::string_view key);
+Secret whmKeyWithoutLineBreaks(std::string_view key);

@@ -3,12 +3,11 @@
 #include "whmapi.h"
 #include "whmbudget.h"
 #include "whmhostpolicy.h"
+#include "whmpool.h"
 #include "whmresolver.h"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ssl/context.hpp>
-#include <boost/beast/http/empty_body.hpp>
-#include <boost/beast/http/message.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -29,8 +28,8 @@ public:
         std::string caFile; // empty: the system's trust store
         // When not empty, the only WHM hosts that may be reached (--whm-host).
         std::vector<std::string> allowedHosts;
-        // A pooled connection unused for this long is closed.
-        std::chrono::steady_clock::duration idleLimit = std::chrono::seconds(15);
+        // Idle kept-alive connections: per host, in all, and how long each may wait.
+        WhmPool::Limits idle;
         // Every byte of one answer counts: status line, headers, chunk framing, trailers
         // and body. A command's answer is WHM's metadata and a short output.
         std::uint64_t maxListAnswerBytes = 64ull << 20;
@@ -42,6 +41,10 @@ public:
         // system's resolver).
         unsigned lookupThreads = 16;
         WhmResolver::Lookup lookup;
+
+        // The most descriptors its sockets may hold at once: a connection per call in
+        // flight, the idle ones, and a look-up's socket per look-up thread.
+        std::size_t maxDescriptors() const { return maxCallsInFlight + idle.total + lookupThreads; }
     };
 
     // Sockets and timers live on executor (each connection on a strand of it); calls may
@@ -50,35 +53,25 @@ public:
     ~HttpsWhmApi() override;
 
     // The path and query of a call, values percent-encoded: /json-api/F?api.version=1&k=v...
-    static std::string pathFor(const WhmRequest& request);
+    // It holds the call's parameters, a password among them: it is a secret.
+    static Secret pathFor(const WhmRequest& request);
 
     // Connections opened so far (for the figures and the reuse test).
     std::uint64_t connectionsOpened() const;
+    const WhmPool& pool() const { return *m_pool; }
+    const WhmBudget& budget() const { return m_budget; }
 
 protected:
-    boost::asio::awaitable<void> send(const WhmRequest& request, const std::string& authorization,
+    boost::asio::awaitable<void> send(const WhmRequest& request, std::string_view authorization,
                                       WhmCallKind kind, WhmAnswerReader& reader) override;
 
 private:
-    struct Connection;
-    struct Pool;
-    struct Call;
-    enum class Attempt {
-        Answered, // the answer is read; the connection is done with
-        Reusable, // the answer is read and the connection may serve another call
-        Stale,    // a pooled connection that something reached while idle: not used
-        Retry,    // a pooled connection failed before any byte of the answer
-    };
-
-    boost::asio::awaitable<void> connect(Connection& connection, const Call& call);
-    boost::asio::awaitable<Attempt> exchange(Connection& connection, bool reused, const Call& call);
-
     boost::asio::any_io_executor m_executor;
     Options m_options;
     WhmHostPolicy m_policy;
     WhmBudget m_budget;
     WhmResolver m_resolver;
     boost::asio::ssl::context m_tls;
-    std::string m_tlsError;       // why the trusted certificates could not be loaded
-    std::shared_ptr<Pool> m_pool; // shared with its sweeper, which may outlive this object
+    std::string m_tlsError; // why the trusted certificates could not be loaded
+    std::shared_ptr<WhmPool> m_pool;
 };

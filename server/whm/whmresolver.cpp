@@ -1,6 +1,6 @@
 #include "whmresolver.h"
 
-#include "whmapi.h"
+#include "whmresult.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -85,9 +86,13 @@ std::vector<asio::ip::address> WhmResolver::systemLookup(const std::string& host
     std::vector<asio::ip::address> addresses;
     int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &results);
     if (error != 0) {
-        ec = error == EAI_NONAME || error == EAI_NODATA ? asio::error::host_not_found
-             : error == EAI_AGAIN                       ? asio::error::host_not_found_try_again
-                                                        : asio::error::no_recovery;
+        // Out of descriptors and the like is the gateway's trouble, not a missing name.
+        if (error == EAI_SYSTEM)
+            ec.assign(errno, boost::system::system_category());
+        else
+            ec = error == EAI_NONAME || error == EAI_NODATA ? asio::error::host_not_found
+                 : error == EAI_AGAIN                       ? asio::error::host_not_found_try_again
+                                                            : asio::error::no_recovery;
         return addresses;
     }
     for (addrinfo* r = results; r; r = r->ai_next) {
@@ -167,15 +172,18 @@ WhmResolver::resolve(const std::string& host, std::chrono::steady_clock::time_po
     if (!done) {
         if ((co_await asio::this_coro::cancellation_state).cancelled() !=
             asio::cancellation_type::none)
-            throw WhmError(WhmResult::Refused,
+            throw WhmError(WhmResult::Cancelled,
                            "The call to WHM was cancelled while " + host + " was being looked up");
-        throw WhmError(WhmResult::Refused,
+        throw WhmError(WhmResult::Failed,
                        "The WHM host " + host + " could not be looked up in the time allowed");
     }
+    if (ec && ec.category() == boost::system::system_category())
+        throw WhmError(WhmResult::Failed,
+                       "The WHM host " + host + " could not be looked up (" + ec.message() + ")");
     if (ec)
-        throw WhmError(WhmResult::Refused,
+        throw WhmError(WhmResult::Failed,
                        "The WHM host " + host + " could not be found (" + ec.message() + ")");
     if (addresses.empty())
-        throw WhmError(WhmResult::Refused, "The WHM host " + host + " has no address");
+        throw WhmError(WhmResult::Failed, "The WHM host " + host + " has no address");
     co_return addresses;
 }

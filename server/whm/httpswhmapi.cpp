@@ -1,0 +1,141 @@
+#include "httpswhmapi.h"
+
+#include "textrules.h"
+#include "whmanswerreader.h"
+#include "whmexchange.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/http/field.hpp>
+#include <boost/url/encode.hpp>
+#include <boost/url/rfc/unreserved_chars.hpp>
+
+#include <optional>
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A strand for one connection. On an io_context's own executor rather than on the
+// type-erased one: every operation asks its strand for work tracking, and through two
+// layers of type erasure that costs more than reading a TLS record.
+asio::any_io_executor strandOf(const asio::any_io_executor& executor) {
+    if (const auto* plain = executor.target<asio::io_context::executor_type>())
+        return asio::make_strand(*plain);
+    return asio::make_strand(executor);
+}
+
+// Appends text percent-encoded, straight into the secret.
+void appendEncoded(Secret& out, std::string_view text) {
+    const std::size_t size = boost::urls::encoded_size(text, boost::urls::unreserved_chars);
+    const std::size_t at = out.size();
+    out.text().resize(at + size);
+    boost::urls::encode(out.text().data() + at, size, text, boost::urls::unreserved_chars);
+}
+
+} // namespace
+
+HttpsWhmApi::HttpsWhmApi(asio::any_io_executor executor, Options options)
+    : m_executor(std::move(executor)), m_options(std::move(options)),
+      m_policy(m_options.allowedHosts),
+      m_budget(m_options.maxCallsInFlight, m_options.maxBytesInFlight),
+      m_resolver(m_options.lookupThreads, m_options.lookup), m_tls(asio::ssl::context::tls_client),
+      m_pool(WhmPool::make(m_executor, m_options.idle)) {
+    m_tls.set_verify_mode(asio::ssl::verify_peer);
+    m_tls.set_options(asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                      asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+    boost::system::error_code ec;
+    if (m_options.caFile.empty())
+        m_tls.set_default_verify_paths(ec);
+    else
+        m_tls.load_verify_file(m_options.caFile, ec);
+    if (ec)
+        m_tlsError = "The trusted certificates could not be loaded" +
+                     (m_options.caFile.empty() ? std::string() : " from " + m_options.caFile);
+}
+
+HttpsWhmApi::~HttpsWhmApi() {
+    m_pool->clear();
+}
+
+std::uint64_t HttpsWhmApi::connectionsOpened() const {
+    return m_pool->openedCount();
+}
+
+Secret HttpsWhmApi::pathFor(const WhmRequest& request) {
+    // Every byte outside the unreserved set is encoded: WHM reads '+' as a blank.
+    Secret path("/json-api/");
+    appendEncoded(path, request.function);
+    path.text().append("?api.version=1");
+    for (const auto& [key, value] : request.params) {
+        path.text().append("&");
+        appendEncoded(path, key);
+        path.text().append("=");
+        appendEncoded(path, value);
+    }
+    return path;
+}
+
+asio::awaitable<void> HttpsWhmApi::send(const WhmRequest& request, std::string_view authorization,
+                                        WhmCallKind kind, WhmAnswerReader& reader) {
+    if (!m_tlsError.empty())
+        throw WhmError(WhmResult::Failed, m_tlsError);
+    // Before any look-up or connection.
+    if (std::string refusal = m_policy.refusalOfName(request.host); !refusal.empty())
+        throw WhmError(WhmResult::Failed, refusal);
+    std::string busy;
+    std::optional<WhmBudget::Ticket> ticket = m_budget.admit(WhmConnection::readBufferBytes, busy);
+    if (!ticket)
+        throw WhmError(WhmResult::Busy, busy);
+    reader.chargeTo(std::move(*ticket));
+
+    const std::string where = request.host + ":" + std::to_string(m_options.port);
+    WhmCall call{{request.host, m_options.port, where, Clock::now() + request.timeout},
+                 {},
+                 reader,
+                 request.timeout,
+                 kind == WhmCallKind::List ? m_options.maxListAnswerBytes
+                                           : m_options.maxCommandAnswerBytes,
+                 lowerCase(request.host)};
+    call.message.method(http::verb::get);
+    call.message.version(11);
+    {
+        Secret path = pathFor(request);
+        call.message.target(path.view());
+    }
+    call.message.set(http::field::host, m_options.port == 443 ? request.host : where);
+    call.message.set(http::field::authorization, authorization);
+    call.message.set(http::field::user_agent, "corvala-gateway/" CORVALA_VERSION);
+    call.message.keep_alive(true);
+
+    WhmExchangeContext services{m_resolver, m_policy, *m_pool, m_budget};
+    bool retried = false;
+    for (;;) {
+        // A command never takes a kept connection: one WHM dropped meanwhile would leave
+        // it not knowing whether WHM had it, and it is never sent twice.
+        std::shared_ptr<WhmConnection> connection =
+            kind == WhmCallKind::List && !retried ? m_pool->take(call.key) : nullptr;
+        const bool reused = connection != nullptr;
+        if (!connection)
+            connection =
+                std::make_shared<WhmConnection>(strandOf(m_executor), m_tls, m_pool->openCounter());
+        // Each connection's I/O and its deadline timer run on its own strand, whatever
+        // executor the caller runs on; a cancellation of the call follows it there.
+        WhmAttempt attempt = co_await asio::co_spawn(connection->stream().get_executor(),
+                                                     exchange(*connection, reused, call, services),
+                                                     asio::use_awaitable);
+        switch (attempt) {
+        case WhmAttempt::Stale: // nothing was sent on it: the next one
+            continue;
+        case WhmAttempt::Retry:
+            retried = true;
+            continue;
+        case WhmAttempt::Answered:
+            co_return;
+        }
+    }
+}
