@@ -23,6 +23,8 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <optional>
@@ -145,6 +147,8 @@ int GatewayService::bind(const std::string& host, int port) {
             d.m_tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
                                  ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
                                  ssl::context::no_tlsv1_1);
+            // Requests carry access keys: no copy of one stays in OpenSSL's read buffer.
+            SSL_CTX_set_options(d.m_tls->native_handle(), SSL_OP_CLEANSE_PLAINTEXT);
             d.m_tls->use_certificate_chain_file(d.m_options.tlsCertificateFile);
             d.m_tls->use_private_key_file(d.m_options.tlsKeyFile, ssl::context::pem);
         } catch (const boost::system::system_error& e) {

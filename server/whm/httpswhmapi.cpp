@@ -8,14 +8,12 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/beast/http/field.hpp>
 #include <boost/url/encode.hpp>
 #include <boost/url/rfc/unreserved_chars.hpp>
 
 #include <optional>
 
 namespace asio = boost::asio;
-namespace http = boost::beast::http;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -101,16 +99,12 @@ asio::awaitable<void> HttpsWhmApi::send(const WhmRequest& request, std::string_v
                  kind == WhmCallKind::List ? m_options.maxListAnswerBytes
                                            : m_options.maxCommandAnswerBytes,
                  lowerCase(request.host)};
-    call.message.method(http::verb::get);
-    call.message.version(11);
-    {
-        Secret path = pathFor(request);
-        call.message.target(path.view());
-    }
-    call.message.set(http::field::host, m_options.port == 443 ? request.host : where);
-    call.message.set(http::field::authorization, authorization);
-    call.message.set(http::field::user_agent, "corvala-gateway/" CORVALA_VERSION);
-    call.message.keep_alive(true);
+    // HTTP/1.1 keeps the connection alive unless told otherwise.
+    WipedString& bytes = call.request.text();
+    bytes.append("GET ").append(pathFor(request).text()).append(" HTTP/1.1\r\nHost: ");
+    bytes.append(m_options.port == 443 ? request.host : where);
+    bytes.append("\r\nAuthorization: ").append(authorization.data(), authorization.size());
+    bytes.append("\r\nUser-Agent: corvala-gateway/" CORVALA_VERSION "\r\n\r\n");
 
     WhmExchangeContext services{m_resolver, m_policy, *m_pool, m_budget};
     bool retried = false;

@@ -9,10 +9,10 @@
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/basic_parser.hpp>
 #include <boost/beast/http/error.hpp>
-#include <boost/beast/http/write.hpp>
 
 #include <optional>
 
@@ -25,8 +25,13 @@ namespace {
 
 constexpr std::uint32_t headerLimit = 16 * 1024;
 // Body pieces smaller than this are gathered before the answer reader sees them: a body
-// sent in tiny chunks costs the JSON reader no more than one sent whole.
+// sent in small chunks costs the JSON reader no more than one sent whole.
 constexpr std::size_t gatherBytes = 16 * 1024;
+// Past this many chunks, chunks must hold this many bytes on average: framing the parser
+// must read for every byte or two of body is not a server's output but an attack on the
+// gateway's time.
+constexpr std::uint64_t freeChunks = 4096;
+constexpr std::uint64_t leastAverageChunk = 8;
 
 std::string seconds(Clock::duration d) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
@@ -54,7 +59,8 @@ public:
     }
 
     int status = 0;
-    bool stopped = false; // the reader needed no more of the body
+    bool stopped = false;    // the reader needed no more of the body
+    bool splintered = false; // the body came in chunks of a byte or two
 
     // 100 Continue, 103 Early Hints and the like: another answer follows.
     bool interim() const { return status / 100 == 1; }
@@ -85,9 +91,15 @@ private:
         take(body);
         return body.size();
     }
-    void on_chunk_header_impl(std::uint64_t, beast::string_view, beast::error_code&) override {}
+    void on_chunk_header_impl(std::uint64_t, beast::string_view, beast::error_code& ec) override {
+        if (++m_chunks > freeChunks && m_chunkBytes < m_chunks * leastAverageChunk) {
+            splintered = true;
+            ec = http::error::bad_chunk;
+        }
+    }
     std::size_t on_chunk_body_impl(std::uint64_t, beast::string_view body,
                                    beast::error_code&) override {
+        m_chunkBytes += body.size();
         take(body);
         return body.size();
     }
@@ -108,6 +120,8 @@ private:
 
     WhmAnswerReader& m_reader;
     std::string m_gathered;
+    std::uint64_t m_chunks = 0;
+    std::uint64_t m_chunkBytes = 0;
 };
 
 } // namespace
@@ -160,7 +174,8 @@ asio::awaitable<WhmAttempt> exchange(WhmConnection& connection, bool reused, con
         }
         beast::error_code ec;
         sent = true;
-        co_await http::async_write(connection.stream(), call.message,
+        co_await asio::async_write(connection.stream(),
+                                   asio::buffer(call.request.text().data(), call.request.size()),
                                    asio::redirect_error(asio::use_awaitable, ec));
 
         beast::flat_buffer& buffer = connection.buffer();
@@ -176,6 +191,9 @@ asio::awaitable<WhmAttempt> exchange(WhmConnection& connection, bool reused, con
                     ec = {};
                     break;
                 }
+                if (parser->splintered)
+                    throw failure("WHM's answer from " + where +
+                                  " comes in chunks of a few bytes each: it is not WHM's");
                 if (ec)
                     break;
                 if (parser->is_done() && parser->status == 101)

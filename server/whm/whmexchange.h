@@ -4,9 +4,6 @@
 #include "whmconnection.h"
 
 #include <boost/asio/awaitable.hpp>
-#include <boost/beast/http/empty_body.hpp>
-#include <boost/beast/http/fields.hpp>
-#include <boost/beast/http/message.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -18,13 +15,11 @@ class WhmPool;
 class WhmResolver;
 class WhmHostPolicy;
 
-// One call as its attempts see it. Its request's fields hold the login: their memory is
-// wiped when freed.
+// One call as its attempts see it. Its request goes out as one block of bytes, the login
+// among them: a secret, wiped when freed, and never copied on its way to TLS.
 struct WhmCall {
-    using Fields = boost::beast::http::basic_fields<WipingAllocator<char>>;
-
     WhmPlace place;
-    boost::beast::http::request<boost::beast::http::empty_body, Fields> message;
+    Secret request;
     WhmAnswerReader& reader;
     std::chrono::steady_clock::duration timeout; // as asked, for the reasons
     std::uint64_t cap;                           // bytes of one answer

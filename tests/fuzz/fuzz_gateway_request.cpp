@@ -1,10 +1,11 @@
 // A client's request, read as the session reads it and handed to the handler, with the
-// demo's WHM answering at once in memory; and the log's reading of any target.
+// demo's WHM answering at once in memory; and what the log keeps of any target.
 //
 // Input: the client's address, a line break, then the request's bytes as the client sends
 // them ("GET /clients.php?user=... HTTP/1.1\r\n...").
 #include "gatewayhandler.h"
 #include "requestlog.h"
+#include "routes.h"
 #include "whmsimulator.h"
 
 #include <boost/asio/co_spawn.hpp>
@@ -114,31 +115,41 @@ GatewayReply handle(const GatewayRequest& request) {
 }
 
 bool sameRecord(const RequestRecord& a, const RequestRecord& b) {
-    return a.clientAddress == b.clientAddress && a.method == b.method && a.target == b.target &&
-           a.status == b.status && a.whmFunction == b.whmFunction && a.outcome == b.outcome &&
-           a.detail == b.detail && a.unsentBecause == b.unsentBecause;
+    return a.clientAddress == b.clientAddress && a.method == b.method && a.path == b.path &&
+           a.params == b.params && a.status == b.status && a.whmFunction == b.whmFunction &&
+           a.account == b.account && a.outcome == b.outcome && a.detail == b.detail &&
+           a.unsentBecause == b.unsentBecause;
 }
 
-// The log keeps only what the handler reads from a target: the same path, and some of its
-// parameters in their order, each with the value the handler read.
-void checkHarmlessTarget(std::string_view target) {
-    const std::string logged = RequestLog::harmlessTarget(target);
+// The log keeps only what the handler reads from a target: parameters its route reads and
+// keeps no secret, in the route's order, each with the first value of its key; and a
+// command's line always names its function, its account and its outcome.
+void checkLogged(std::string_view target, const RequestRecord& record) {
     const std::optional<Params> params = paramsOf(target);
-    if (!params) {
-        require(logged.find('?') == std::string::npos, "an unreadable target's query is logged");
+    const Route* route = params ? routeFor(urls::parse_origin_form(target)->path()) : nullptr;
+    if (!route) {
+        require(record.params.empty() && record.whmFunction.empty(),
+                "parameters are logged for a path the gateway does not serve");
         return;
     }
-    const std::optional<Params> kept = paramsOf(logged);
-    require(kept.has_value(), "the logged target cannot be read");
-    require(urls::parse_origin_form(logged)->path() == urls::parse_origin_form(target)->path(),
-            "the logged path is not the request's");
-    auto next = params->begin();
-    for (const auto& param : *kept) {
-        require(!isSecret(param.first), "a secret parameter is logged");
-        while (next != params->end() && *next != param)
-            ++next;
-        require(next != params->end(), "a logged parameter is not one the handler read");
-        ++next;
+    auto first = [&](std::string_view key) -> const std::string* {
+        for (const auto& [k, v] : *params)
+            if (k == key)
+                return &v;
+        return nullptr;
+    };
+    std::string expected;
+    for (const RouteParam& param : route->params)
+        if (const std::string* value = first(param.key); value && !param.secret)
+            expected +=
+                (expected.empty() ? "" : "&") + std::string(param.key) + "=" + loggedValue(*value);
+    require(record.params == expected, "the logged parameters are not the ones the route used");
+    if (route->kind == RouteKind::Command) {
+        const std::string line = RequestLog::lineOf(record);
+        require(line.find(std::string(route->whmFunction) + " account=") != std::string::npos &&
+                    record.outcome.has_value(),
+                "a command's line lacks its function, account or outcome");
+        require(line.size() <= RequestLog::maxLineBytes, "a command's line is cut");
     }
 }
 
@@ -147,29 +158,25 @@ void checkHarmlessTarget(std::string_view target) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::size_t lineEnd = input.find('\n');
-    if (lineEnd == std::string_view::npos) {
-        checkHarmlessTarget(input);
+    if (lineEnd == std::string_view::npos)
         return 0;
-    }
     const std::string clientAddress(input.substr(0, lineEnd));
     const std::string_view bytes = input.substr(lineEnd + 1);
 
     // Read as the session reads a request; one it cannot read never reaches the handler.
-    http::request_parser<http::string_body> parser;
+    http::request_parser<http::string_body, WipingAllocator<char>> parser;
     parser.header_limit(16 * 1024);
     parser.body_limit(16 * 1024);
     parser.eager(true);
     boost::beast::error_code ec;
     parser.put(boost::asio::buffer(bytes.data(), bytes.size()), ec);
-    if (ec || !parser.is_done()) {
-        checkHarmlessTarget(bytes.substr(0, bytes.find(' ')));
+    if (ec || !parser.is_done())
         return 0;
-    }
     const GatewayRequest request{parser.release(), clientAddress};
     const std::string_view target(request.message.target().data(), request.message.target().size());
-    checkHarmlessTarget(target);
     const bool head = request.message.method() == http::verb::head;
     GatewayReply reply = handle(request);
+    checkLogged(target, reply.record);
 
     // Every reply has a status, the record has the same, and the reply goes out as one
     // whole HTTP answer that reads back as it was.

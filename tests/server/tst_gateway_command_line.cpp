@@ -1,6 +1,9 @@
 // corvala-gateway's command line: the new limits, where plain HTTP may be served, files it
 // cannot read, and the binary as systemd runs it.
 #include "commandline.h"
+#include "fakewhm.h"
+#include "gatewayprocess.h"
+#include "gatewayundertest.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +11,11 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +76,103 @@ TEST(GatewayCommandLine, UnreadableFilesAreNamedWithTheReason) {
     why = parse({"--tls-cert", "/", "--tls-key", "/"}).unreadableFile(false);
     EXPECT_NE(why.find("--tls-cert /: Is a directory"), std::string::npos) << why;
     EXPECT_EQ(parse({}).unreadableFile(true), "");
+}
+
+// The open-files soft limit is raised to the hard one at start; when the connections asked
+// for do not fit even so, the gateway says so and does not start.
+TEST(GatewayCommandLine, ConnectionsMustFitTheOpenFilesLimit) {
+    auto start = [](const char* connections, rlim_t hardLimit, std::string& said) {
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            rlimit limit{256, hardLimit};
+            setrlimit(RLIMIT_NOFILE, &limit);
+            dup2(out[1], 2);
+            dup2(out[1], 1);
+            execl(CORVALA_GATEWAY_EXE, CORVALA_GATEWAY_EXE, "--demo", "--listen", "127.0.0.1:0",
+                  "--max-connections", connections, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        said.clear();
+        char text[512];
+        for (ssize_t n;
+             said.find('\n') == std::string::npos && (n = read(out[0], text, sizeof text)) > 0;)
+            said.append(text, static_cast<std::size_t>(n));
+        std::string limits = "/proc/" + std::to_string(child) + "/limits";
+        std::string soft;
+        if (FILE* file = fopen(limits.c_str(), "r")) {
+            char line[256];
+            while (fgets(line, sizeof line, file))
+                if (std::string(line).rfind("Max open files", 0) == 0)
+                    soft = line;
+            fclose(file);
+        }
+        kill(child, SIGTERM);
+        int status = -1;
+        waitpid(child, &status, 0);
+        close(out[0]);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, soft);
+    };
+    std::string said;
+    auto [refused, ignored] = start("2000", 1024, said);
+    EXPECT_EQ(refused, 2);
+    EXPECT_NE(said.find("--max-connections 2000 needs about 2064 open files, and this process "
+                        "may open 1024"),
+              std::string::npos)
+        << said;
+    auto [served, soft] = start("2000", 4096, said);
+    EXPECT_EQ(served, 0) << said;
+    EXPECT_NE(said.find("listening on http://127.0.0.1:"), std::string::npos) << said;
+    EXPECT_NE(soft.find("4096                 4096"), std::string::npos) << soft;
+}
+
+// The gateway's memory holds access keys and passwords: it cannot be dumped or read by
+// other processes of its user, and what held a secret is wiped when freed, so that neither
+// a core dump nor a read of the process finds one after its requests are over.
+TEST(GatewayCommandLine, SecretsLeaveNoTraceInTheProcess) {
+    FakeWhm whm;
+    const std::string key = "KEY" + std::to_string(getpid()) + "qwpyzzlrkt1234567890abcdefghij";
+    const std::string password = "PW" + std::to_string(getpid()) + "mnbvcxzlkjh";
+    const std::string port = std::to_string(whm.port());
+    GatewayProcess gateway(CORVALA_GATEWAY_EXE, {"--whm-host", "127.0.0.1", "--whm-port", port,
+                                                 "--whm-ca", whm.certificate().certificateFile()});
+    const std::string login = "user=root&host=127.0.0.1&accesshash=";
+    EXPECT_TRUE(httpGet(gateway.port(), "/clients.php?" + login + key));
+    EXPECT_TRUE(httpGet(gateway.port(), "/ad.php?acctdomain=d.example&acctuser=u&acctpass=" +
+                                            password + "&acctplan=gold&" + login + key));
+    ASSERT_EQ(whm.seen().size(), 2u);
+    for (int i = 0; i < 200; ++i)
+        httpGet(gateway.port(), i % 2 ? "/version.txt" : "/paks.php?" + login + "OTHERKEY");
+
+    struct stat mem {};
+    const std::string proc = "/proc/" + std::to_string(gateway.pid());
+    ASSERT_EQ(stat((proc + "/mem").c_str(), &mem), 0);
+    EXPECT_EQ(mem.st_uid, 0u) << "not dumpable: its /proc entries are root's";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "reading another process's memory needs root";
+    std::ifstream maps(proc + "/maps");
+    int fd = open((proc + "/mem").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::size_t scanned = 0;
+    for (std::string line; std::getline(maps, line);) {
+        unsigned long from = 0, to = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) != 3 || perms[0] != 'r' ||
+            perms[1] != 'w')
+            continue;
+        std::string bytes(to - from, '\0');
+        ssize_t n = pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(from));
+        if (n <= 0)
+            continue;
+        bytes.resize(static_cast<std::size_t>(n));
+        scanned += bytes.size();
+        EXPECT_EQ(bytes.find(key), std::string::npos) << line;
+        EXPECT_EQ(bytes.find(password), std::string::npos) << line;
+    }
+    close(fd);
+    EXPECT_GT(scanned, 1u << 20) << "the heap was read";
 }
 
 // The binary as systemd runs it (Type=notify): ready once it listens, and a stop that

@@ -2,7 +2,9 @@
 // keep-alive closed, pipelined answers in order, slow peers holding no one else up, a
 // connection cap in all and per address, slots freed by clients that leave, a stop that
 // ends everything, and HTTPS when asked for. Raw sockets on 127.0.0.0/8 only.
+#include "addressslots.h"
 #include "gatewayundertest.h"
+#include "rawclient.h"
 #include "selfsignedcertificate.h"
 #include "slowwhm.h"
 #include "whmsimulator.h"
@@ -11,8 +13,10 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,51 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// A blocking socket to the gateway with a receive time limit.
-class RawClient {
-public:
-    explicit RawClient(int port, std::chrono::milliseconds receiveLimit = 3000ms) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{static_cast<time_t>(receiveLimit.count() / 1000),
-                   static_cast<suseconds_t>(receiveLimit.count() % 1000 * 1000)};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    ~RawClient() { ::close(m_fd); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool connected() const { return m_connected; }
-    // Sends a FIN and goes on reading, as `nc -N` does.
-    void shutdownSending() { ::shutdown(m_fd, SHUT_WR); }
-    bool send(const std::string& data) {
-        return ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(data.size());
-    }
-    // Everything until the peer closes or the receive limit passes.
-    std::string readAll(bool* closed = nullptr) {
-        std::string text;
-        char chunk[16384];
-        for (;;) {
-            ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-            if (n <= 0) {
-                if (closed)
-                    *closed = n == 0 || errno == ECONNRESET;
-                return text;
-            }
-            text.append(chunk, static_cast<size_t>(n));
-        }
-    }
-
-private:
-    int m_fd = -1;
-    bool m_connected = false;
-};
 
 long residentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -212,6 +171,38 @@ TEST(GatewayConnections, ConnectionsBeyondTheCapAreRefusedAtOnce) {
     EXPECT_EQ(res->body, "1.7");
 }
 
+// When descriptors run out anyway, accepting pauses rather than failing over and over,
+// and the log says so at most once a second, with a count; then the gateway serves again.
+TEST(GatewayConnections, RunningOutOfDescriptorsPausesAccepting) {
+    WhmSimulator whm;
+    GatewayUnderTest gateway(whm);
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    std::size_t open = 0;
+    for (int fd = 0; fd < 4096; ++fd)
+        open += fcntl(fd, F_GETFD) != -1;
+    rlimit low{open + 24, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &low);
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 40; ++i)
+        clients.push_back(std::make_unique<RawClient>(gateway.port(), 100ms));
+    std::this_thread::sleep_for(1500ms);
+    clients.clear();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    std::this_thread::sleep_for(200ms);
+    auto res = gateway.get("/version.txt");
+    ASSERT_TRUE(res) << "served again";
+    EXPECT_EQ(res->body, "1.7");
+    const std::string log = gateway.stopAndReadLog();
+    std::size_t notes = 0;
+    for (std::size_t at = 0;
+         (at = log.find("accepting connections paused", at)) != std::string::npos; ++at)
+        ++notes;
+    EXPECT_GE(notes, 1u) << log;
+    EXPECT_LE(notes, 3u) << log;
+    EXPECT_NE(log.find("paused: Too many open files ("), std::string::npos) << log;
+}
+
 TEST(GatewayConnections, OneAddressCannotTakeEverySlot) {
     WhmSimulator whm;
     SelfSignedCertificate certificate;
@@ -233,6 +224,34 @@ TEST(GatewayConnections, OneAddressCannotTakeEverySlot) {
     ASSERT_TRUE(res) << "another address is served";
     EXPECT_EQ(res->body, "1.7");
     EXPECT_LT(Clock::now() - start, 1s);
+
+    // Nor every WHM call in flight: one address holds its share, and others are served.
+    SlowWhm slow(600ms);
+    GatewayService::Options shared;
+    shared.limits.whmCallsPerAddress = 2;
+    GatewayUnderTest calls(slow, shared);
+    const std::string list = "/paks.php?user=root&host=whm.invalid&accesshash=K";
+    std::vector<std::unique_ptr<RawClient>> waiting;
+    for (int i = 0; i < 3; ++i) {
+        waiting.push_back(std::make_unique<RawClient>(calls.port()));
+        waiting.back()->send("GET " + list + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        for (int wait = 0; wait < 100 && slow.begun() < std::min(i + 1, 2); ++wait)
+            std::this_thread::sleep_for(10ms);
+    }
+    std::string refused = waiting.back()->readAll();
+    EXPECT_NE(refused.find("HTTP/1.1 503"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("WHM calls from this address"), std::string::npos) << refused;
+    res = httpGet(calls.port(), list, {}, 5s, "127.0.0.2");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+
+    // An IPv6 client counts by its /64; an IPv4-mapped one by its IPv4 address.
+    AddressSlots slots(2);
+    auto a = slots.take("fd12:3456:789a:1::1"), b = slots.take("fd12:3456:789a:1:ffff::2");
+    EXPECT_TRUE(a && b);
+    EXPECT_FALSE(slots.take("fd12:3456:789a:1:abcd:1:2:3")) << "the same /64";
+    EXPECT_TRUE(slots.take("fd12:3456:789a:2::1")) << "the next /64";
+    EXPECT_EQ(AddressSlots::keyOf("::ffff:127.0.0.1"), "127.0.0.1");
 }
 
 TEST(GatewayConnections, ClientsThatLeaveFreeTheirSlotsAtOnce) {

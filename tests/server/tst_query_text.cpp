@@ -21,15 +21,21 @@ TEST(QueryText, PercentEncodingKeepsOnlyUnreservedBytes) {
     EXPECT_EQ(percentEncode("\xC3\xBC"), "%C3%BC");
 }
 
-// The line the handler's record of a request to the demo's WHM makes.
-std::string loggedLine(const std::string& target) {
+// The handler's reply to a request ("METHOD target", GET when no method is given) to the
+// demo's WHM.
+GatewayReply replyTo(const std::string& request) {
     WhmSimulator whm;
     GatewayHandler handler(whm);
-    GatewayRequest request;
-    request.message.method(boost::beast::http::verb::get);
-    request.message.target(target);
-    request.clientAddress = "127.0.0.1";
-    return RequestLog::lineOf(awaitNow([&] { return handler.handle(request); }).record);
+    GatewayRequest message;
+    const std::size_t blank = request.find(' ');
+    message.message.method_string(blank == std::string::npos ? "GET" : request.substr(0, blank));
+    message.message.target(blank == std::string::npos ? request : request.substr(blank + 1));
+    message.clientAddress = "127.0.0.1";
+    return awaitNow([&] { return handler.handle(message); });
+}
+
+std::string loggedLine(const std::string& request) {
+    return RequestLog::lineOf(replyTo(request).record);
 }
 
 TEST(QueryText, LogKeepsTheParametersItsPathUsesAsUsed) {
@@ -60,6 +66,11 @@ TEST(QueryText, LogKeepsTheParametersItsPathUsesAsUsed) {
          "400 createacct account=u not sent: The password holds a control character. | "
          "acctdomain=d.example&acctuser=u&acctplan=gold&user=r&host=h"},
         {"/x.php?user=root", "GET /x.php 404"},
+        // Only GET acts: link checkers and prefetchers send HEAD.
+        {"HEAD /term.php?usr=bob&user=root&host=h&accesshash=K",
+         "HEAD /term.php 405 removeacct account=bob not sent | user=root&host=h&usr=bob"},
+        {"POST /clients.php?user=root", "POST /clients.php 405 listaccts not sent"},
+        {"HEAD /version.txt", "HEAD /version.txt 200"},
         {"/ad.php#acctpass=KEY", "GET /ad.php 400"},
         {"/x?%u0061ccesshash=KEY&user=root", "GET /x 400"},
         {"//x?usr=a%2Bb+c", "GET //x 404"},
@@ -71,6 +82,7 @@ TEST(QueryText, LogKeepsTheParametersItsPathUsesAsUsed) {
             EXPECT_EQ(line.find(std::string("=") + secret + "&"), std::string::npos) << line;
         EXPECT_LT(line.size(), 1024u);
     }
+    EXPECT_EQ(replyTo("HEAD /ad.php?acctuser=u").message[boost::beast::http::field::allow], "GET");
 }
 
 TEST(QueryText, LogLinesCannotBeForgedAndAreBounded) {

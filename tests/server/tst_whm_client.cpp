@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <optional>
 #include <thread>
+#include <time.h>
 
 namespace {
 
@@ -342,6 +343,32 @@ TEST(HttpsWhmClient, KeepsOneConnectionPerHostAndSendsEachLogin) {
     EXPECT_EQ(whm.connections(), 2) << "the timed-out connection is never reused";
 }
 
+// However many hosts are named, the idle connections kept for them have one cap in all:
+// the one idle longest goes first.
+TEST(HttpsWhmClient, IdleConnectionsHaveOneCapForAllHosts) {
+    FakeWhm whm;
+    HttpsWhmApi::Options options;
+    options.idle.total = 4;
+    options.lookup = [](const std::string&, boost::system::error_code&) {
+        return std::vector<boost::asio::ip::address>{boost::asio::ip::make_address("127.0.0.1")};
+    };
+    for (int i = 0; i < 12; ++i)
+        options.allowedHosts.push_back("h" + std::to_string(i) + ".whm.invalid");
+    Client client(whm, options);
+    for (const std::string& host : options.allowedHosts) {
+        WhmRequest request = listRequest();
+        request.host = host;
+        EXPECT_TRUE(client.list(request).ok()) << host;
+        EXPECT_LE(client.api->pool().idleCount(), 4u);
+    }
+    client.context.run_for(200ms);
+    EXPECT_EQ(whm.closedConnections(), 8);
+    WhmRequest last = listRequest();
+    last.host = options.allowedHosts.back();
+    EXPECT_TRUE(client.list(last).ok());
+    EXPECT_EQ(whm.connections(), 12) << "the newest are kept";
+}
+
 TEST(HttpsWhmClient, ConcurrentCallsOfManyUsersNeverMixAnswers) {
     // A WHM whose answer names the login it was sent, so mixed-up answers show.
     FakeWhm whm([](const WhmRequest& request) { return WhmResponse{200, listOf(request.user)}; });
@@ -494,6 +521,47 @@ TEST(HttpsWhmClient, EveryByteOfAnAnswerCountsAgainstItsCap) {
     EXPECT_TRUE(has(client.list(listRequest()).reason, "longer than 64 KiB"));
     whm.answerRaw(chunked + "1;" + std::string(100 << 10, 'e') + "\r\n \r\n" + lastChunks + "\r\n");
     EXPECT_TRUE(has(client.list(listRequest()).reason, "longer than 64 KiB"));
+}
+
+// The work per byte is bounded: a list sent in small chunks costs at most ten times the
+// same list sent whole (CPU time of the thread that reads it), and one in chunks of a byte
+// is refused as soon as that is plain.
+TEST(HttpsWhmClient, SmallChunksCostLittleMoreThanOneChunk) {
+    FakeWhm whm;
+    Client client(whm);
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string prefix = R"({"metadata":{"result":1},"data":{"acct":[{"user":")";
+    const std::string suffix = R"("}]}})";
+    auto chunk = [](const std::string& data) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", data.size());
+        return size + data + "\r\n";
+    };
+    const std::size_t bytes = 2 << 20;
+    auto cpu = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+    };
+    auto cost = [&](bool whole) {
+        auto start = cpu();
+        WhmList list = client.list(listRequest());
+        EXPECT_EQ(list.ok(), whole) << list.reason;
+        if (!whole)
+            EXPECT_TRUE(has(list.reason, "chunks of a few bytes")) << list.reason;
+        return cpu() - start;
+    };
+    whm.answerRaw(head + chunk(prefix + std::string(bytes, 'x') + suffix) + "0\r\n\r\n");
+    cost(true); // the connection and the first allocations
+    const auto whole = cost(true);
+    for (std::size_t size : {16, 1}) {
+        whm.answerRaw(head + chunk(prefix), chunk(std::string(size, 'x')), bytes / size,
+                      chunk(suffix) + "0\r\n\r\n");
+        const auto pieces = cost(size > 1);
+        EXPECT_LE(pieces, 10 * whole)
+            << size << "-byte chunks: " << std::chrono::duration<double, std::milli>(pieces).count()
+            << " ms against " << std::chrono::duration<double, std::milli>(whole).count();
+    }
 }
 
 // Calls beyond the budget are not attempted; what answers hold counts as they grow.

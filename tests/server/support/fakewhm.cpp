@@ -207,8 +207,15 @@ asio::awaitable<void> FakeWhm::serve(tcp::socket socket) {
         if (script.mode == Mode::Raw) {
             const Raw& raw = *script.raw;
             co_await asio::async_write(stream, asio::buffer(raw.head), noThrow(ec));
-            for (std::size_t i = 0; i < raw.repeat && !ec; ++i)
-                co_await asio::async_write(stream, asio::buffer(raw.piece), noThrow(ec));
+            // The pieces go in writes of about 64 KiB, as a server's buffered output would.
+            std::string batch;
+            for (std::size_t i = 0; i < raw.repeat && !ec; ++i) {
+                batch += raw.piece;
+                if (batch.size() >= 64 * 1024 || i + 1 == raw.repeat) {
+                    co_await asio::async_write(stream, asio::buffer(batch), noThrow(ec));
+                    batch.clear();
+                }
+            }
             if (!ec)
                 co_await asio::async_write(stream, asio::buffer(raw.tail), noThrow(ec));
         } else if (script.mode == Mode::Endless) {

@@ -2,8 +2,9 @@
 
 #include <string>
 
-// A self-signed certificate for the IP address 127.0.0.1 and its private key, made fresh
-// with OpenSSL and written as PEM files into a new temporary folder (removed again).
+// A self-signed certificate for the IP address 127.0.0.1 and the names *.whm.invalid, and its
+// private key, made fresh with OpenSSL and written as PEM files into a new temporary folder
+// (removed again).
 class SelfSignedCertificate {
 public:
     explicit SelfSignedCertificate(const std::string& commonName = "127.0.0.1");

@@ -16,6 +16,7 @@ public:
     GatewayProcess& operator=(const GatewayProcess&) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     // User and system CPU time the process has used, in milliseconds.
     double cpuMilliseconds() const;
     // Resident memory now and its peak since start or resetPeak(), in MiB.
