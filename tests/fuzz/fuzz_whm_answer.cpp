@@ -55,7 +55,7 @@ Reading readInPieces(bool isList, std::string_view arrayKey, std::string_view na
 }
 
 bool sameReading(const Reading& a, const Reading& b) {
-    return a.list.status == b.list.status && a.list.reason == b.list.reason &&
+    return a.list.result == b.list.result && a.list.reason == b.list.reason &&
            a.list.body == b.list.body && a.list.names == b.list.names &&
            a.list.leftOut == b.list.leftOut && a.list.leftOutExample == b.list.leftOutExample &&
            a.command.result == b.command.result && a.command.reason == b.command.reason;

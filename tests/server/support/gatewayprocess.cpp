@@ -14,7 +14,7 @@
 extern char** environ;
 
 GatewayProcess::GatewayProcess(const std::string& exe, std::vector<std::string> args,
-                               const std::string& logFile) {
+                               const std::string& logFile, int logFd) {
     args.insert(args.begin(), {exe, "--listen", "127.0.0.1:0"});
     int out[2];
     if (pipe(out) != 0)
@@ -22,8 +22,12 @@ GatewayProcess::GatewayProcess(const std::string& exe, std::vector<std::string> 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, logFile.empty() ? "/dev/null" : logFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (logFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, logFd, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2,
+                                         logFile.empty() ? "/dev/null" : logFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::vector<char*> argv;
     for (std::string& arg : args)

@@ -8,9 +8,10 @@
 // the real binary. Its log is thrown away, or kept in a file.
 class GatewayProcess {
 public:
-    // exe: the binary; args follow "--listen 127.0.0.1:0".
+    // exe: the binary; args follow "--listen 127.0.0.1:0". Its log goes to logFile, or to
+    // the descriptor logFd when one is given.
     GatewayProcess(const std::string& exe, std::vector<std::string> args,
-                   const std::string& logFile = {});
+                   const std::string& logFile = {}, int logFd = -1);
     ~GatewayProcess();
     GatewayProcess(const GatewayProcess&) = delete;
     GatewayProcess& operator=(const GatewayProcess&) = delete;
