@@ -3,6 +3,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
+#include <utility>
 
 namespace ip = boost::asio::ip;
 
@@ -22,14 +23,23 @@ std::string AddressSlots::keyOf(std::string_view address) {
     return ip::address_v6(bytes).to_string() + "/64";
 }
 
-std::optional<AddressSlots::Slot> AddressSlots::take(std::string_view address) {
+std::optional<AddressSlots::Slot> AddressSlots::take(std::string_view address, Cap* refusedBy,
+                                                     bool capped) {
     std::string key = keyOf(address);
     std::lock_guard lock(m_mutex);
+    auto refuse = [&](Cap cap) -> std::optional<Slot> {
+        if (refusedBy)
+            *refusedBy = cap;
+        return std::nullopt;
+    };
     if (m_inUse >= m_total)
-        return std::nullopt;
+        return refuse(Cap::Total);
     std::size_t& fromAddress = m_byKey[key];
-    if (fromAddress >= m_perAddress)
-        return std::nullopt;
+    if (capped && fromAddress >= m_perAddress) {
+        if (fromAddress == 0)
+            m_byKey.erase(key);
+        return refuse(Cap::PerAddress);
+    }
     ++fromAddress;
     ++m_inUse;
     return Slot(this, std::move(key));
@@ -55,6 +65,15 @@ AddressSlots::Slot::Slot(AddressSlots* owner, std::string key)
 AddressSlots::Slot::Slot(Slot&& other) noexcept
     : m_owner(other.m_owner), m_key(std::move(other.m_key)) {
     other.m_owner = nullptr;
+}
+
+AddressSlots::Slot& AddressSlots::Slot::operator=(Slot&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_owner = std::exchange(other.m_owner, nullptr);
+        m_key = std::move(other.m_key);
+    }
+    return *this;
 }
 
 AddressSlots::Slot::~Slot() {

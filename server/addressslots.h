@@ -17,7 +17,7 @@ public:
     class Slot {
     public:
         Slot(Slot&& other) noexcept;
-        Slot& operator=(Slot&&) = delete;
+        Slot& operator=(Slot&& other) noexcept;
         ~Slot();
         void release();
 
@@ -33,8 +33,12 @@ public:
     AddressSlots(const AddressSlots&) = delete;
     AddressSlots& operator=(const AddressSlots&) = delete;
 
-    // A place for address, or none when either cap is reached.
-    std::optional<Slot> take(std::string_view address);
+    enum class Cap { Total, PerAddress };
+
+    // A place for address, or none when either cap is reached (refusedBy says which).
+    // Uncapped, only the total counts: for a trusted proxy, which speaks for many.
+    std::optional<Slot> take(std::string_view address, Cap* refusedBy = nullptr,
+                             bool capped = true);
 
     std::size_t perAddress() const { return m_perAddress; }
     std::size_t inUse() const;

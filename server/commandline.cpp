@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "trustedproxies.h"
+
 #include <boost/asio/ip/address.hpp>
 #include <boost/program_options/options_description.hpp>
 #include <boost/program_options/parsers.hpp>
@@ -208,6 +210,12 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     count("max-connections", 1, 1'000'000, line.maxConnections);
     count("max-connections-per-address", 1, 1'000'000, line.maxConnectionsPerAddress);
     count("demo-accounts", 0, 10'000'000, line.demoAccounts);
+    count("stop-timeout", 0, 3600, line.stopTimeout);
+    if (given.count("trusted-proxy"))
+        line.trustedProxies = given["trusted-proxy"].as<std::vector<std::string>>();
+    for (const std::string& proxy : line.trustedProxies)
+        if (!TrustedProxies().add(proxy))
+            fail("trusted-proxy", "wants an address or ADDRESS/PREFIX, not \"" + proxy + "\"");
     line.demo = flag("demo") || line.demoAccounts >= 0;
     line.logPageHits = flag("log-page-hits");
     line.whmCaFile = text("whm-ca");

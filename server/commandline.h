@@ -3,6 +3,7 @@
 #include "gatewayservice.h"
 #include "httpswhmapi.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct CommandLine {
     std::size_t maxConnections = GatewayLimits().maxConnections;
     std::size_t maxConnectionsPerAddress = GatewayLimits().maxConnectionsPerAddress;
     bool logPageHits = false;
+    std::vector<std::string> trustedProxies; // ADDRESS or ADDRESS/PREFIX
+    int stopTimeout = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::seconds>(GatewayLimits().stopTimeout).count());
     std::string configFile;
     bool showHelp = false;
     bool showVersion = false;

@@ -105,8 +105,17 @@ private:
     std::vector<std::pair<std::string, Secret>> m_params;
 };
 
-GatewayHandler::GatewayHandler(WhmApi& whm, Options options, RequestLog* log)
-    : m_whm(whm), m_options(options), m_log(log), m_whmCalls(options.whmCallsPerAddress) {}
+GatewayHandler::GatewayHandler(WhmApi& whm, Options options, RequestLog* log,
+                               GatewayMetrics* metrics)
+    : m_whm(whm), m_options(options), m_log(log), m_metrics(metrics),
+      m_whmCalls(options.whmCallsPerAddress) {}
+
+void GatewayHandler::countCall(const Route& route, WhmResult result,
+                               std::chrono::steady_clock::time_point start) {
+    if (m_metrics)
+        m_metrics->countWhmCall(route.whmFunction, result,
+                                std::chrono::steady_clock::now() - start);
+}
 
 void GatewayHandler::stop() {
     m_commands.cancelAll();
@@ -129,12 +138,13 @@ asio::awaitable<GatewayReply> GatewayHandler::handle(const GatewayRequest& reque
     record.method = std::string(method);
 
     auto url = boost::urls::parse_origin_form(target);
+    const Route* route = url ? routeFor(url->path()) : nullptr;
     if (!url) {
         // No query, nor anything after a '#', can be read from it: none is kept.
         record.path = std::string(target.substr(0, target.find_first_of("?#")));
         setBody(reply, http::status::bad_request, textType,
                 "The request's address cannot be read.\n");
-    } else if (const Route* route = routeFor(url->path()); !route) {
+    } else if (!route) {
         record.path = std::string(url->encoded_path());
         setBody(reply, http::status::not_found, htmlType, SitePages::notFound());
     } else {
@@ -148,6 +158,8 @@ asio::awaitable<GatewayReply> GatewayHandler::handle(const GatewayRequest& reque
         co_await serve(*route, method, query, reply);
     }
     record.status = reply.message.result_int();
+    if (m_metrics)
+        m_metrics->countRequest(route, record.status);
     // A HEAD answer states the body's length without sending it.
     const std::size_t length = reply.message.body().size();
     if (message.method() == http::verb::head)
@@ -180,6 +192,20 @@ asio::awaitable<void> GatewayHandler::serve(const Route& route, std::string_view
             record.outcome = WhmResult::NotSent;
         setBody(reply, http::status::method_not_allowed, textType,
                 "Only " + std::string(route.allowHeader()) + " requests are served here.\n");
+        co_return;
+    }
+    if (route.kind == RouteKind::Page && !route.page) { // the metrics
+        GatewayMetrics::Now now;
+        if (m_metrics && m_metrics->connections)
+            now.clientConnections = m_metrics->connections->inUse();
+        const WhmUsage whm = m_whm.usage();
+        now.whmConnectionsOpen = whm.connectionsOpen;
+        now.whmConnectionsIdle = whm.connectionsIdle;
+        now.whmCallsInFlight = whm.callsInFlight;
+        now.whmBytesInFlight = whm.bytesInFlight;
+        now.logLinesDropped = m_log ? m_log->droppedLines() : 0;
+        setBody(reply, http::status::ok, route.contentType,
+                m_metrics ? m_metrics->render(now) : std::string());
         co_return;
     }
     if (route.kind == RouteKind::Page) {
@@ -245,10 +271,12 @@ asio::awaitable<void> GatewayHandler::list(const Route& route, const Query& quer
         params.emplace_back("want", "user");
     WhmRequest request = query.whmRequest(route, std::move(params), m_options.timeouts.list);
     // Cancelled with the request, as when its client goes away: nobody waits for the list.
+    const auto start = std::chrono::steady_clock::now();
     WhmList names = co_await m_whm.callList(request, route.arrayKey, route.nameKey);
     RequestRecord& record = reply.record;
     record.outcome = cancelled(co_await asio::this_coro::cancellation_state) ? WhmResult::Cancelled
                                                                              : names.result;
+    countCall(route, *record.outcome, start);
     http::status status = http::status::ok;
     switch (*record.outcome) {
     case WhmResult::Done:
@@ -298,9 +326,11 @@ asio::awaitable<void> GatewayHandler::command(const Route& route, const Query& q
     }
     WhmRequest request = query.whmRequest(
         route, std::move(params), create ? m_options.timeouts.create : m_options.timeouts.command);
+    const auto start = std::chrono::steady_clock::now();
     WhmOutcome outcome = co_await callCommand(request);
     RequestRecord& record = reply.record;
     record.outcome = outcome.result;
+    countCall(route, outcome.result, start);
     if (outcome.result != WhmResult::Done)
         record.detail = cutShort(outcome.reason, maxReasonInLog);
     std::string detail = "WHM: " + outcome.reason;

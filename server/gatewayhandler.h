@@ -1,6 +1,7 @@
 #pragma once
 
 #include "addressslots.h"
+#include "gatewaymetrics.h"
 #include "httpswhmapi.h"
 #include "requestlog.h"
 #include "requestrecord.h"
@@ -67,8 +68,10 @@ class GatewayHandler {
 public:
     using Options = GatewayHandlerOptions;
 
-    // With a log, a command is carried out only once its line has a place there.
-    explicit GatewayHandler(WhmApi& whm, Options options = {}, RequestLog* log = nullptr);
+    // With a log, a command is carried out only once its line has a place there; with
+    // metrics, every request and WHM call is counted there, and /metrics shows them.
+    explicit GatewayHandler(WhmApi& whm, Options options = {}, RequestLog* log = nullptr,
+                            GatewayMetrics* metrics = nullptr);
     GatewayHandler(const GatewayHandler&) = delete;
     GatewayHandler& operator=(const GatewayHandler&) = delete;
 
@@ -82,6 +85,7 @@ public:
     // Cancels the account commands in flight, and refuses new ones: the service stops.
     void stop();
     std::size_t commandsInFlight() const;
+    WhmApi& whm() { return m_whm; }
 
 private:
     class Query;
@@ -96,9 +100,13 @@ private:
     static void commandPage(const Route& route, const WhmOutcome& outcome,
                             const std::string& detail, GatewayReply& reply);
 
+    void countCall(const Route& route, WhmResult result,
+                   std::chrono::steady_clock::time_point start);
+
     WhmApi& m_whm;
     const Options m_options;
     RequestLog* m_log;
+    GatewayMetrics* m_metrics;
     AddressSlots m_whmCalls; // each address's share of the WHM calls in flight
     TaskGroup m_commands;
     std::atomic<unsigned> m_pageHits{0};

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ServiceContext;
 
@@ -26,6 +27,9 @@ struct GatewayLimits {
     std::size_t maxConnectionsPerAddress = 64;
     // WHM calls in flight from one address (an IPv6 /64).
     std::size_t whmCallsPerAddress = GatewayHandler::Options().whmCallsPerAddress;
+    // A graceful stop: how long requests under way may take to finish before they are
+    // cancelled.
+    std::chrono::milliseconds stopTimeout{20'000};
     // How long stopping waits for sessions and WHM calls to end once cancelled.
     std::chrono::milliseconds stopGrace{1'000};
 };
@@ -36,7 +40,12 @@ struct GatewayOptions {
     // PEM files; when both are set the service speaks HTTPS only.
     std::string tlsCertificateFile;
     std::string tlsKeyFile;
+    // Reverse proxies (ADDRESS or ADDRESS/PREFIX) whose PROXY header or X-Forwarded-For
+    // names the client; validated by the command line.
+    std::vector<std::string> trustedProxies;
     unsigned threads = 0; // 0: one per core, 2 to 8
+    // How often systemd's watchdog wants to hear that the event loop runs; 0: it does not.
+    std::chrono::microseconds watchdog{0};
 };
 
 // The gateway's listener: accepts connections within the caps, and in each session reads
@@ -64,10 +73,14 @@ public:
     // session and WHM call has ended (those that outlast the stop's grace are dropped), so
     // nothing left on the context uses this object or the WHM client.
     bool run();
-    // Stops accepting and cancels every session and WHM call. From any thread; returns at
-    // once, and run() returns when they have ended.
-    void stop();
+    // Stops accepting at once and closes the idle connections; requests under way have
+    // `grace` to finish, then every session and WHM call is cancelled. From any thread;
+    // returns at once, and run() returns when they have ended.
+    void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
     bool isRunning() const;
+    // Reads the TLS certificate and key and the WHM client's trusted certificates again;
+    // what cannot be used is kept as it was. Empty when all went well, else why not.
+    std::string reload();
 
 private:
     struct Impl;

@@ -18,14 +18,15 @@
 int main(int argc, char** argv) {
     // Requests carry access keys and passwords: no core dump, no ptrace by others.
     ProcessLimits::makeUndumpable();
-    // SIGINT and SIGTERM are taken by one thread with sigwait, so the service is stopped
-    // from an ordinary thread rather than from a signal handler. Blocked before any other
-    // thread starts, so every thread inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // SIGINT, SIGTERM (stop) and SIGHUP (reload) are taken by one thread with sigwait, so
+    // the service is stopped or reloaded from an ordinary thread rather than from a signal
+    // handler. Blocked before any other thread starts, so every thread inherits the mask.
+    sigset_t signalsTaken;
+    sigemptyset(&signalsTaken);
+    sigaddset(&signalsTaken, SIGINT);
+    sigaddset(&signalsTaken, SIGTERM);
+    sigaddset(&signalsTaken, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signalsTaken, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 #ifdef __GLIBC__
     // Each list passes a few hundred KB through malloc (WHM's answer, the list sent on).
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
     options.limits.maxConnectionsPerAddress = line.maxConnectionsPerAddress;
     options.tlsCertificateFile = line.tlsCertificateFile;
     options.tlsKeyFile = line.tlsKeyFile;
+    options.trustedProxies = line.trustedProxies;
+    options.watchdog = SystemdNotify::watchdogInterval();
 
     GatewayService service(context, *whm, log, options);
     int port = -1;
@@ -120,11 +123,22 @@ int main(int argc, char** argv) {
               << (line.demo ? " (demo: simulated WHM)" : "") << std::endl;
     SystemdNotify::ready("Serving " + address + (line.demo ? " (demo: simulated WHM)" : ""));
 
-    std::thread signals([&service, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        SystemdNotify::stopping();
-        service.stop();
+    const std::string status = "Serving " + address + (line.demo ? " (demo: simulated WHM)" : "");
+    std::thread signals([&, signalsTaken] {
+        for (int signal = 0; sigwait(&signalsTaken, &signal) == 0;) {
+            if (signal != SIGHUP) {
+                // Requests under way finish within the stop timeout; then the rest is cancelled.
+                SystemdNotify::stopping();
+                service.stop(std::chrono::seconds(line.stopTimeout));
+                return;
+            }
+            SystemdNotify::reloading();
+            std::string why = service.reload();
+            log.note(why.empty() ? "reloaded: the TLS certificate and the trusted WHM "
+                                   "certificates were read again"
+                                 : "reload: " + why + "; what was in use stays in use");
+            SystemdNotify::ready(status);
+        }
     });
     bool served = service.run();
     if (!served)

@@ -77,6 +77,8 @@ const std::array routes = {
     page("/tips.php", &SitePages::tips),
     page("/version.txt", &version, textType),
     page("/favicon.ico", &favicon, "image/png"),
+    // The handler writes it from what it counts: a page with no fixed content.
+    page("/metrics", nullptr, "text/plain; version=0.0.4; charset=utf-8"),
     list("/clients.php", "listaccts", "acct", "user"),
     list("/paks.php", "listpkgs", "pkg", "name"),
     command("/ad.php", createParams, "createacct", "acctuser", "username",

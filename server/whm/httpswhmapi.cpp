@@ -27,6 +27,24 @@ asio::any_io_executor strandOf(const asio::any_io_executor& executor) {
     return asio::make_strand(executor);
 }
 
+// What WHM connections trust: certificates verified against the system's store, or against
+// the one CA or self-signed certificate in caFile.
+std::shared_ptr<asio::ssl::context> makeTrust(const std::string& caFile, std::string& error) {
+    auto tls = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client);
+    tls->set_verify_mode(asio::ssl::verify_peer);
+    tls->set_options(asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                     asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+    boost::system::error_code ec;
+    if (caFile.empty())
+        tls->set_default_verify_paths(ec);
+    else
+        tls->load_verify_file(caFile, ec);
+    if (ec)
+        error = "The trusted certificates could not be loaded" +
+                (caFile.empty() ? std::string() : " from " + caFile) + " (" + ec.message() + ")";
+    return tls;
+}
+
 // Appends text percent-encoded, straight into the secret.
 void appendEncoded(Secret& out, std::string_view text) {
     const std::size_t size = boost::urls::encoded_size(text, boost::urls::unreserved_chars);
@@ -41,20 +59,9 @@ HttpsWhmApi::HttpsWhmApi(asio::any_io_executor executor, Options options)
     : m_executor(std::move(executor)), m_options(std::move(options)),
       m_policy(m_options.allowedHosts),
       m_budget(m_options.maxCallsInFlight, m_options.maxBytesInFlight),
-      m_resolver(m_options.lookupThreads, m_options.lookup), m_tls(asio::ssl::context::tls_client),
-      m_pool(WhmPool::make(m_executor, m_options.idle)) {
-    m_tls.set_verify_mode(asio::ssl::verify_peer);
-    m_tls.set_options(asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
-                      asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
-    boost::system::error_code ec;
-    if (m_options.caFile.empty())
-        m_tls.set_default_verify_paths(ec);
-    else
-        m_tls.load_verify_file(m_options.caFile, ec);
-    if (ec)
-        m_tlsError = "The trusted certificates could not be loaded" +
-                     (m_options.caFile.empty() ? std::string() : " from " + m_options.caFile);
-}
+      m_resolver(m_options.lookupThreads, m_options.lookup),
+      m_tls(makeTrust(m_options.caFile, m_tlsError)),
+      m_pool(WhmPool::make(m_executor, m_options.idle)) {}
 
 HttpsWhmApi::~HttpsWhmApi() {
     m_pool->clear();
@@ -62,6 +69,26 @@ HttpsWhmApi::~HttpsWhmApi() {
 
 std::uint64_t HttpsWhmApi::connectionsOpened() const {
     return m_pool->openedCount();
+}
+
+WhmUsage HttpsWhmApi::usage() const {
+    return {m_pool->openCount(), m_pool->idleCount(), m_budget.callsInUse(), m_budget.bytesInUse()};
+}
+
+std::shared_ptr<asio::ssl::context> HttpsWhmApi::trust() const {
+    std::lock_guard lock(m_trustMutex);
+    return m_tls;
+}
+
+std::string HttpsWhmApi::reloadTrust() {
+    std::string error;
+    std::shared_ptr<asio::ssl::context> tls = makeTrust(m_options.caFile, error);
+    if (!error.empty())
+        return error;
+    std::lock_guard lock(m_trustMutex);
+    m_tls = std::move(tls);
+    m_tlsError.clear();
+    return {};
 }
 
 Secret HttpsWhmApi::pathFor(const WhmRequest& request) {
@@ -80,7 +107,7 @@ Secret HttpsWhmApi::pathFor(const WhmRequest& request) {
 
 asio::awaitable<void> HttpsWhmApi::send(const WhmRequest& request, std::string_view authorization,
                                         WhmCallKind kind, WhmAnswerReader& reader) {
-    if (!m_tlsError.empty())
+    if (std::lock_guard lock(m_trustMutex); !m_tlsError.empty())
         throw WhmError(WhmResult::Failed, m_tlsError);
     // Before any look-up or connection.
     if (std::string refusal = m_policy.refusalOfName(request.host); !refusal.empty())

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ public:
 
     // Connections opened so far (for the figures and the reuse test).
     std::uint64_t connectionsOpened() const;
+    WhmUsage usage() const override;
+    // Loads the trusted certificates again (the system's store, or the --whm-ca file).
+    std::string reloadTrust() override;
     const WhmPool& pool() const { return *m_pool; }
     const WhmBudget& budget() const { return m_budget; }
 
@@ -71,7 +75,11 @@ private:
     WhmHostPolicy m_policy;
     WhmBudget m_budget;
     WhmResolver m_resolver;
-    boost::asio::ssl::context m_tls;
-    std::string m_tlsError; // why the trusted certificates could not be loaded
+    // What new connections trust; a connection keeps the one it was made with.
+    std::shared_ptr<boost::asio::ssl::context> trust() const;
+
+    mutable std::mutex m_trustMutex;
+    std::shared_ptr<boost::asio::ssl::context> m_tls;
+    std::string m_tlsError; // why the trusted certificates could not be loaded at start
     std::shared_ptr<WhmPool> m_pool;
 };

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,6 +31,14 @@ struct WhmRequest {
 // Lists may be read again; commands reach WHM at most once.
 enum class WhmCallKind { List, Command };
 
+// What a WHM client holds now, for the metrics.
+struct WhmUsage {
+    std::size_t connectionsOpen = 0;
+    std::size_t connectionsIdle = 0;
+    std::size_t callsInFlight = 0;
+    std::uint64_t bytesInFlight = 0;
+};
+
 // A WHM server as the gateway sees it. The real one is reached over HTTPS; the demo
 // simulates one in memory. Calls wait asynchronously: a slow WHM holds no thread. Both
 // calls honour terminal cancellation of the awaiting coroutine, and never throw: every
@@ -44,6 +53,11 @@ public:
     // A list: the names data[arrayKey][i][nameKey], read as the answer arrives.
     boost::asio::awaitable<WhmList> callList(const WhmRequest& request, std::string_view arrayKey,
                                              std::string_view nameKey);
+
+    virtual WhmUsage usage() const { return {}; }
+    // Reads again what it trusts (a CA file): new connections use it. Empty when done, or
+    // why not, the old trust staying in use.
+    virtual std::string reloadTrust() { return {}; }
 
 protected:
     // Carries the request to WHM, with authorization as its Authorization header, and

@@ -20,9 +20,11 @@ namespace beast = boost::beast;
 using error_code = boost::system::error_code;
 using asio::ip::tcp;
 
-WhmConnection::WhmConnection(const asio::any_io_executor& executor, asio::ssl::context& tls,
+WhmConnection::WhmConnection(const asio::any_io_executor& executor,
+                             std::shared_ptr<asio::ssl::context> tls,
                              std::shared_ptr<std::atomic<std::size_t>> open)
-    : m_stream(executor, tls), m_timer(executor), m_open(std::move(open)) {
+    : m_tls(std::move(tls)), m_stream(executor, *m_tls), m_timer(executor),
+      m_open(std::move(open)) {
     ++*m_open;
 }
 

@@ -37,8 +37,10 @@ public:
     // section must fit, so none of them can grow beyond it.
     static constexpr std::size_t readBufferBytes = 64 * 1024;
 
-    // open counts the connections that exist, for the metrics.
-    WhmConnection(const boost::asio::any_io_executor& executor, boost::asio::ssl::context& tls,
+    // tls: what it trusts, kept as long as the connection lives. open counts the
+    // connections that exist, for the metrics.
+    WhmConnection(const boost::asio::any_io_executor& executor,
+                  std::shared_ptr<boost::asio::ssl::context> tls,
                   std::shared_ptr<std::atomic<std::size_t>> open);
     ~WhmConnection();
     WhmConnection(const WhmConnection&) = delete;
@@ -70,6 +72,7 @@ public:
     Clock::time_point idleSince;
 
 private:
+    std::shared_ptr<boost::asio::ssl::context> m_tls;
     boost::asio::ssl::stream<boost::asio::ip::tcp::socket> m_stream;
     boost::asio::steady_timer m_timer;
     std::uint64_t m_call = 0;
