@@ -26,39 +26,48 @@ po::options_description options() {
     const std::string listen = d.listenHost + ":" + std::to_string(d.listenPort);
     po::options_description all("Options");
     auto text = [] { return po::value<std::string>(); };
-    all.add_options()(
-        "listen", text()->value_name("HOST:PORT")->default_value(listen),
+    po::options_description_easy_init add = all.add_options();
+    add("listen", text()->value_name("HOST:PORT")->default_value(listen),
         "address to serve on (port 0 picks a free one and prints it). An address other than "
-        "loopback needs --tls-cert and --tls-key")(
-        "tls-cert", text()->value_name("FILE"),
-        "serve HTTPS with the certificate chain in FILE (PEM)")(
-        "tls-key", text()->value_name("FILE"), "the private key of that certificate (PEM)")(
-        "max-connections", text()->value_name("N")->default_value(std::to_string(d.maxConnections)),
-        "client connections served at once; more are refused")(
-        "max-connections-per-address",
+        "loopback needs --tls-cert and --tls-key");
+    add("tls-cert", text()->value_name("FILE"),
+        "serve HTTPS with the certificate chain in FILE (PEM); read again on SIGHUP");
+    add("tls-key", text()->value_name("FILE"), "the private key of that certificate (PEM)");
+    add("max-connections", text()->value_name("N")->default_value(std::to_string(d.maxConnections)),
+        "client connections served at once; more are refused");
+    add("max-connections-per-address",
         text()->value_name("N")->default_value(std::to_string(d.maxConnectionsPerAddress)),
         "client connections served at once from one address (an IPv6 /64); more from it are "
-        "refused while others are served")(
-        "whm-host", po::value<std::vector<std::string>>()->value_name("NAME"),
+        "refused while others are served");
+    add("whm-host", po::value<std::vector<std::string>>()->value_name("NAME"),
         "allow WHM requests to NAME only (repeat for more hosts); needed to reach a WHM on "
-        "loopback or link-local addresses")(
-        "whm-port", text()->value_name("PORT")->default_value(std::to_string(d.whmPort)),
-        "WHM's HTTPS port")(
-        "whm-ca", text()->value_name("FILE"),
+        "loopback or link-local addresses");
+    add("whm-port", text()->value_name("PORT")->default_value(std::to_string(d.whmPort)),
+        "WHM's HTTPS port");
+    add("whm-ca", text()->value_name("FILE"),
         "trust the CA or self-signed certificate in FILE (PEM) for WHM instead of the "
-        "system's store")(
-        "whm-timeout", text()->value_name("SECONDS"),
+        "system's store; read again on SIGHUP");
+    add("whm-timeout", text()->value_name("SECONDS"),
         "the most one WHM call may take, from connecting to the last byte (default 50 s, "
-        "240 s for account creation)")("demo", po::bool_switch(),
-                                       "answer from a simulated WHM server held in memory")(
-        "demo-accounts", text()->value_name("N"),
+        "240 s for account creation)");
+    add("trusted-proxy", po::value<std::vector<std::string>>()->value_name("ADDRESS[/PREFIX]"),
+        "a reverse proxy in front of the gateway (repeat for more): from it alone a PROXY "
+        "protocol header (v1 or v2) or the last X-Forwarded-For hop names the client, whose "
+        "address the caps and the log then use");
+    add("stop-timeout", text()->value_name("SECONDS")->default_value(std::to_string(d.stopTimeout)),
+        "on SIGTERM, how long requests under way may take to finish before they are "
+        "cancelled; the listener closes at once");
+    add("demo", po::bool_switch(), "answer from a simulated WHM server held in memory");
+    add("demo-accounts", text()->value_name("N"),
         "the demo holds N generated accounts (user00001, ...) instead of the sample ones; "
-        "implies --demo")("log-page-hits", po::bool_switch(),
-                          "log every page served too, not only lists and commands")(
-        "config", text()->value_name("FILE"),
+        "implies --demo");
+    add("log-page-hits", po::bool_switch(),
+        "log every page served too, not only lists and commands");
+    add("config", text()->value_name("FILE"),
         "read options from FILE: the same names without \"--\", \"name = value\" a line, "
-        "'#' comments; the command line wins")("version", "print the version and exit")(
-        "help,h", "print this help and exit");
+        "'#' comments; the command line wins");
+    add("version", "print the version and exit");
+    add("help,h", "print this help and exit");
     return all;
 }
 

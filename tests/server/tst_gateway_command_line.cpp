@@ -7,17 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -61,6 +64,42 @@ TEST(GatewayCommandLine, LimitsAndAllowList) {
         EXPECT_NE(parse(bad).error, "") << bad[0] << " " << bad[1];
 }
 
+// --config takes the same options, a "name = value" line each; the command line wins, and
+// what the file gets wrong is named with its line.
+TEST(GatewayCommandLine, ConfigurationFile) {
+    const std::string path = testing::TempDir() + "gateway-" + std::to_string(getpid()) + ".conf";
+    auto write = [&](const std::string& text) { std::ofstream(path) << text; };
+    write("# the team's gateway\n"
+          "max-connections = 9   # one per desk\n"
+          "\n"
+          "whm-host = localhost\n"
+          "whm-host=127.0.0.1\n"
+          "demo = yes\n"
+          "trusted-proxy = 127.0.0.0/8\n"
+          "stop-timeout = 3\n");
+    CommandLine line = parse({"--config", path, "--max-connections", "5"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.maxConnections, 5u) << "the command line wins";
+    EXPECT_EQ(line.whmHosts, (std::vector<std::string>{"localhost", "127.0.0.1"}));
+    EXPECT_TRUE(line.demo);
+    EXPECT_EQ(line.trustedProxies, (std::vector<std::string>{"127.0.0.0/8"}));
+    EXPECT_EQ(line.stopTimeout, 3);
+    for (const auto& [text, error] : std::vector<std::pair<std::string, std::string>>{
+             {"demo = yes\nunknown-thing = 1\n", ":2: unknown option \"unknown-thing\""},
+             {"\nmax-connections = lots\n", ":2: max-connections wants a whole number"},
+             {"listen\n", ":1: \"listen\" is not \"name = value\""},
+             {"demo = perhaps\n", ":1: demo wants yes or no"},
+             {"trusted-proxy = 10.0.0.0/33\n", ":1: trusted-proxy wants an address"},
+             {"config = /etc/other.conf\n", ":1: unknown option \"config\""}}) {
+        write(text);
+        EXPECT_NE(parse({"--config", path}).error.find(path + error), std::string::npos)
+            << text << parse({"--config", path}).error;
+    }
+    std::remove(path.c_str());
+    EXPECT_NE(parse({"--config", path}).error.find("cannot read --config " + path),
+              std::string::npos);
+}
+
 TEST(GatewayCommandLine, UnreadableFilesAreNamedWithTheReason) {
     CommandLine line = parse({"--whm-ca", "/nonexistent.invalid/whm-ca.pem"});
     std::string why = line.unreadableFile(false);
@@ -79,9 +118,10 @@ TEST(GatewayCommandLine, UnreadableFilesAreNamedWithTheReason) {
 }
 
 // The open-files soft limit is raised to the hard one at start; when the connections asked
-// for do not fit even so, the gateway says so and does not start.
-TEST(GatewayCommandLine, ConnectionsMustFitTheOpenFilesLimit) {
-    auto start = [](const char* connections, rlim_t hardLimit, std::string& said) {
+// for do not fit even so, the gateway says so and does not start; nor when its address is
+// taken, which it names.
+TEST(GatewayCommandLine, RefusesToStartWhatCannotServe) {
+    auto start = [](std::vector<std::string> args, rlim_t hardLimit, std::string& said) {
         int out[2];
         EXPECT_EQ(pipe(out), 0);
         pid_t child = fork();
@@ -90,8 +130,12 @@ TEST(GatewayCommandLine, ConnectionsMustFitTheOpenFilesLimit) {
             setrlimit(RLIMIT_NOFILE, &limit);
             dup2(out[1], 2);
             dup2(out[1], 1);
-            execl(CORVALA_GATEWAY_EXE, CORVALA_GATEWAY_EXE, "--demo", "--listen", "127.0.0.1:0",
-                  "--max-connections", connections, static_cast<char*>(nullptr));
+            args.insert(args.begin(), {CORVALA_GATEWAY_EXE, "--demo"});
+            std::vector<char*> argv;
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
             _exit(127);
         }
         close(out[1]);
@@ -115,17 +159,40 @@ TEST(GatewayCommandLine, ConnectionsMustFitTheOpenFilesLimit) {
         close(out[0]);
         return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, soft);
     };
+    const std::vector<std::string> anyPort = {"--listen", "127.0.0.1:0", "--max-connections"};
+    auto with = [](std::vector<std::string> args, const char* last) {
+        args.push_back(last);
+        return args;
+    };
     std::string said;
-    auto [refused, ignored] = start("2000", 1024, said);
+    auto [refused, ignored] = start(with(anyPort, "2000"), 1024, said);
     EXPECT_EQ(refused, 2);
     EXPECT_NE(said.find("--max-connections 2000 needs about 2064 open files, and this process "
                         "may open 1024"),
               std::string::npos)
         << said;
-    auto [served, soft] = start("2000", 4096, said);
+    auto [served, soft] = start(with(anyPort, "2000"), 4096, said);
     EXPECT_EQ(served, 0) << said;
     EXPECT_NE(said.find("listening on http://127.0.0.1:"), std::string::npos) << said;
     EXPECT_NE(soft.find("4096                 4096"), std::string::npos) << soft;
+
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof where;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    listen(taken, 1);
+    getsockname(taken, reinterpret_cast<sockaddr*>(&where), &length);
+    const std::string address = "127.0.0.1:" + std::to_string(ntohs(where.sin_port));
+    auto [inUse, unused] = start({"--listen", address}, 4096, said);
+    close(taken);
+    EXPECT_EQ(inUse, 1);
+    EXPECT_NE(said.find("cannot listen on " + address +
+                        ": Address already in use: another "
+                        "program listens there"),
+              std::string::npos)
+        << said;
 }
 
 // The gateway's memory holds access keys and passwords: it cannot be dumped or read by
@@ -175,8 +242,9 @@ TEST(GatewayCommandLine, SecretsLeaveNoTraceInTheProcess) {
     EXPECT_GT(scanned, 1u << 20) << "the heap was read";
 }
 
-// The binary as systemd runs it (Type=notify): ready once it listens, and a stop that
-// returns from main.
+// The binary as systemd runs it (Type=notify): ready once it listens, its event loop
+// feeding the watchdog at half its interval, a reload on SIGHUP, and a stop that returns
+// from main.
 TEST(GatewayCommandLine, NotifiesSystemdAndStopsOnSigterm) {
     FILE* version = popen(CORVALA_GATEWAY_EXE " --version", "r");
     char text[64] = {};
@@ -193,12 +261,20 @@ TEST(GatewayCommandLine, NotifiesSystemdAndStopsOnSigterm) {
     ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     timeval limit{5, 0};
     setsockopt(notify, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    int pings = 0;
     auto receive = [&] {
-        char message[512] = {};
-        return recv(notify, message, sizeof message - 1, 0) > 0 ? std::string(message) : "";
+        for (;;) {
+            char message[512] = {};
+            if (recv(notify, message, sizeof message - 1, 0) <= 0)
+                return std::string();
+            if (std::string(message) != "WATCHDOG=1")
+                return std::string(message);
+            ++pings;
+        }
     };
 
     setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    setenv("WATCHDOG_USEC", "200000", 1);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -207,10 +283,17 @@ TEST(GatewayCommandLine, NotifiesSystemdAndStopsOnSigterm) {
     ASSERT_EQ(posix_spawn(&gateway, argv[0], &actions, nullptr, const_cast<char**>(argv), environ),
               0);
     unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
     posix_spawn_file_actions_destroy(&actions);
 
     std::string ready = receive();
     EXPECT_EQ(ready.rfind("READY=1\nSTATUS=Serving http://127.0.0.1:", 0), 0u) << ready;
+    std::this_thread::sleep_for(std::chrono::milliseconds(550));
+    kill(gateway, SIGHUP);
+    EXPECT_EQ(receive().rfind("RELOADING=1", 0), 0u);
+    EXPECT_EQ(receive(), ready) << "ready again, and still running";
+    EXPECT_GE(pings, 4) << "every 100 ms";
+    EXPECT_LE(pings, 8);
     kill(gateway, SIGTERM);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(receive().rfind("STOPPING=1", 0), 0u);

@@ -14,6 +14,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -320,6 +321,34 @@ TEST(GatewayConnections, StopEndsSessionsAndWhmCallsInFlight) {
     EXPECT_NE(log.find("removeacct account=bob not known"), std::string::npos) << log;
 }
 
+// A graceful stop, as SIGTERM makes it: the listener closes at once, idle connections
+// close, and a request under way finishes and is answered.
+TEST(GatewayConnections, GracefulStopFinishesWhatIsUnderWay) {
+    SlowWhm whm(500ms);
+    GatewayUnderTest gateway(whm);
+    RawClient idle(gateway.port(), 2000ms);
+    idle.send("GET /version.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    std::this_thread::sleep_for(100ms);
+    RawClient busy(gateway.port(), 5000ms);
+    busy.send("GET /paks.php?user=root&host=whm.invalid&accesshash=K HTTP/1.1\r\nHost: x\r\n\r\n");
+    while (whm.begun() == 0)
+        std::this_thread::sleep_for(5ms);
+    auto start = Clock::now();
+    std::thread stopping([&] { gateway.stopGracefully(5s); });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(RawClient(gateway.port()).connected()) << "new connections are refused";
+    bool closed = false;
+    EXPECT_TRUE(idle.readAll(&closed).ends_with("\r\n\r\n1.7"));
+    EXPECT_TRUE(closed);
+    EXPECT_LT(Clock::now() - start, 1s) << "the idle connection closed at once";
+    const std::string answer = busy.readAll();
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+    EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos) << answer;
+    EXPECT_TRUE(answer.ends_with("default<BR>bronze<BR>silver<BR>gold")) << answer;
+    stopping.join();
+    EXPECT_EQ(whm.cancelled(), 0);
+}
+
 TEST(GatewayConnections, StopDropsWhatIgnoresItAfterItsGrace) {
     SlowWhm whm(30s, false);
     GatewayService::Options options;
@@ -338,10 +367,18 @@ TEST(GatewayConnections, StopDropsWhatIgnoresItAfterItsGrace) {
 
 TEST(GatewayConnections, HttpsWhenGivenACertificate) {
     WhmSimulator whm;
-    SelfSignedCertificate certificate;
+    SelfSignedCertificate certificate, renewed;
     GatewayService::Options options;
-    options.tlsCertificateFile = certificate.certificateFile();
-    options.tlsKeyFile = certificate.keyFile();
+    options.tlsCertificateFile = certificate.folder() + "/served-cert.pem";
+    options.tlsKeyFile = certificate.folder() + "/served-key.pem";
+    auto install = [&](const SelfSignedCertificate& from) {
+        using std::filesystem::copy_options;
+        std::filesystem::copy_file(from.certificateFile(), options.tlsCertificateFile,
+                                   copy_options::overwrite_existing);
+        std::filesystem::copy_file(from.keyFile(), options.tlsKeyFile,
+                                   copy_options::overwrite_existing);
+    };
+    install(certificate);
     GatewayUnderTest gateway(whm, options);
     auto res =
         gateway.get("/clients.php", {{"user", "root"}, {"host", "localhost"}, {"accesshash", "K"}});
@@ -351,6 +388,30 @@ TEST(GatewayConnections, HttpsWhenGivenACertificate) {
     ASSERT_TRUE(plain) << "plain HTTP is answered, and told to use HTTPS";
     EXPECT_EQ(plain->status, 400);
     EXPECT_NE(plain->body.find("speaks HTTPS"), std::string::npos) << plain->body;
+
+    // A renewed certificate is read on a reload: new handshakes get it, a request under
+    // way on the old one finishes, and files that cannot be used leave it in use.
+    SlowWhm slow(500ms);
+    GatewayUnderTest renewing(slow, options);
+    HttpResult underWay;
+    std::thread during([&] {
+        underWay = httpGet(renewing.port(), "/paks.php?user=root&host=h&accesshash=K",
+                           certificate.certificateFile(), 5s);
+    });
+    while (slow.begun() == 0)
+        std::this_thread::sleep_for(5ms);
+    install(renewed);
+    EXPECT_EQ(renewing.reload(), "");
+    during.join();
+    ASSERT_TRUE(underWay);
+    EXPECT_EQ(underWay->status, 200);
+    EXPECT_FALSE(httpGet(renewing.port(), "/version.txt", certificate.certificateFile(), 2s));
+    EXPECT_TRUE(httpGet(renewing.port(), "/version.txt", renewed.certificateFile(), 2s));
+    std::filesystem::copy_file(certificate.keyFile(), options.tlsKeyFile,
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::string why = renewing.reload();
+    EXPECT_NE(why.find("key values mismatch"), std::string::npos) << why;
+    EXPECT_TRUE(httpGet(renewing.port(), "/version.txt", renewed.certificateFile(), 2s));
 
     options.tlsKeyFile = certificate.folder() + "/missing.pem";
     RequestLog log(std::cerr);

@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
 namespace {
 
 class GatewayPages : public ::testing::Test {
@@ -37,6 +42,37 @@ TEST_F(GatewayPages, EverySitePageIsServed) {
     auto missing = gateway.get("/missing.php");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
+}
+
+// /metrics in the Prometheus text format, as promtool reads it; never a name it was sent.
+TEST_F(GatewayPages, MetricsAreWhatPrometheusReads) {
+    gateway.get("/clients.php",
+                {{"user", "wh1zadmin"}, {"host", "wh1z.invalid"}, {"accesshash", "K3yK3y"}});
+    gateway.get("/term.php", {{"user", "wh1zadmin"},
+                              {"host", "wh1z.invalid"},
+                              {"accesshash", "K3yK3y"},
+                              {"usr", "alice"}});
+    gateway.get("/nowhere");
+    auto res = gateway.get("/metrics");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Content-Type").rfind("text/plain; version=0.0.4", 0), 0u);
+    const std::string& text = res->body;
+    for (const char* line :
+         {"corvala_gateway_requests_total{path=\"/clients.php\",status=\"200\"} 1",
+          "corvala_gateway_requests_total{path=\"other\",status=\"404\"} 1",
+          "corvala_gateway_whm_calls_total{function=\"removeacct\",outcome=\"done\"} 1",
+          "corvala_gateway_whm_call_duration_seconds_count{function=\"listaccts\"} 1",
+          "corvala_gateway_client_connections 1"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    for (const char* secret : {"wh1z", "K3yK3y", "alice"})
+        EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+    if (system("command -v promtool >/dev/null") != 0)
+        GTEST_SKIP() << "promtool (Debian prometheus) is not installed";
+    const std::string file = testing::TempDir() + "metrics-" + std::to_string(getpid());
+    std::ofstream(file) << text;
+    EXPECT_EQ(system(("promtool check metrics < " + file).c_str()), 0) << text;
+    std::remove(file.c_str());
 }
 
 TEST_F(GatewayPages, FaviconIsTheProgramsIcon) {

@@ -1,5 +1,6 @@
 #include "gatewayprocess.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -15,7 +16,9 @@ extern char** environ;
 
 GatewayProcess::GatewayProcess(const std::string& exe, std::vector<std::string> args,
                                const std::string& logFile, int logFd) {
-    args.insert(args.begin(), {exe, "--listen", "127.0.0.1:0"});
+    if (std::find(args.begin(), args.end(), "--listen") == args.end())
+        args.insert(args.begin(), {"--listen", "127.0.0.1:0"});
+    args.insert(args.begin(), exe);
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe");

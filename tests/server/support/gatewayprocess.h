@@ -8,7 +8,8 @@
 // the real binary. Its log is thrown away, or kept in a file.
 class GatewayProcess {
 public:
-    // exe: the binary; args follow "--listen 127.0.0.1:0". Its log goes to logFile, or to
+    // exe: the binary; args follow "--listen 127.0.0.1:0" unless they name where to listen.
+    // Its log goes to logFile, or to
     // the descriptor logFd when one is given.
     GatewayProcess(const std::string& exe, std::vector<std::string> args,
                    const std::string& logFile = {}, int logFd = -1);

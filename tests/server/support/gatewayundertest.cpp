@@ -111,11 +111,15 @@ GatewayUnderTest::~GatewayUnderTest() {
         m_whmThread->stop();
 }
 
-void GatewayUnderTest::stop() {
+void GatewayUnderTest::stop(std::chrono::milliseconds grace) {
     if (m_thread.joinable()) {
-        m_service.stop();
+        m_service.stop(grace);
         m_thread.join();
     }
+}
+
+void GatewayUnderTest::stopGracefully(std::chrono::milliseconds grace) {
+    stop(grace);
 }
 
 HttpResult GatewayUnderTest::get(const std::string& path,

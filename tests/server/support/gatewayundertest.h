@@ -77,9 +77,12 @@ public:
 
     // Stops the service (so every log line is written) and returns the whole log.
     std::string stopAndReadLog();
+    // A stop that gives requests under way `grace` to finish, as SIGTERM does.
+    void stopGracefully(std::chrono::milliseconds grace);
+    std::string reload() { return m_service.reload(); }
 
 private:
-    void stop();
+    void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
     std::ostringstream m_logText;
     RequestLog m_log;

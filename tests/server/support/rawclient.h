@@ -12,13 +12,20 @@
 // A blocking socket to the gateway with a receive time limit.
 class RawClient {
 public:
-    // receiveBuffer: the socket's receive buffer in bytes, or 0 for the system's.
+    // receiveBuffer: the socket's receive buffer in bytes, or 0 for the system's; from: the
+    // loopback address it connects from, or empty for the system's choice.
     explicit RawClient(int port,
                        std::chrono::milliseconds receiveLimit = std::chrono::milliseconds(3000),
-                       int receiveBuffer = 0) {
+                       int receiveBuffer = 0, const char* from = nullptr) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0)
             ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        if (from) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &local.sin_addr);
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         timeval tv{static_cast<time_t>(receiveLimit.count() / 1000),
                    static_cast<suseconds_t>(receiveLimit.count() % 1000 * 1000)};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
