@@ -159,16 +159,13 @@ asio::awaitable<void> GatewayHandler::route(std::string_view path, const Query& 
         } else if (path == "/ad.php") {
             co_await create(query, reply);
         } else if (path == "/sus.php") {
-            static constexpr CommandTexts texts{"Account suspended", "Account not suspended",
-                                                "Suspension not confirmed", false};
+            static constexpr CommandTexts texts{"suspended", false};
             co_await accountCommand(query, "suspenduser", "suspendacct", "user", texts, reply);
         } else if (path == "/unsus.php") {
-            static constexpr CommandTexts texts{"Account unsuspended", "Account not unsuspended",
-                                                "Unsuspension not confirmed", false};
+            static constexpr CommandTexts texts{"unsuspended", false};
             co_await accountCommand(query, "usr", "unsuspendacct", "user", texts, reply);
         } else {
-            static constexpr CommandTexts texts{"Account terminated", "Account not terminated",
-                                                "Termination not confirmed", true};
+            static constexpr CommandTexts texts{"terminated", true};
             co_await accountCommand(query, "usr", "removeacct", "username", texts, reply);
         }
     } catch (const std::exception& e) {
@@ -223,10 +220,8 @@ asio::awaitable<void> GatewayHandler::create(const Query& query, GatewayReply& r
                   {"plan", plan}};
     WhmRequest request = requestOf(query, "createacct", std::move(params), m_timeouts.create);
     WhmOutcome outcome = co_await callCommand(request, reply.record);
-    static constexpr CommandTexts texts{"Account created", "Account not created",
-                                        "Account creation not confirmed", true};
-    commandPage(outcome, texts, user, domain + ", package " + plan + ". WHM: " + outcome.reason,
-                reply);
+    static constexpr CommandTexts texts{"created", true};
+    commandPage(outcome, texts, user, "Domain " + domain + ", package " + plan, reply);
 }
 
 asio::awaitable<void> GatewayHandler::accountCommand(const Query& query, const char* accountKey,
@@ -236,48 +231,24 @@ asio::awaitable<void> GatewayHandler::accountCommand(const Query& query, const c
     std::string account = valueOf(query, accountKey);
     if (account.empty()) {
         setBody(reply, http::status::ok, htmlType,
-                SitePages::commandResult(false, texts.refused,
-                                         "No account was named: type a user name or "
-                                         "click one in the Clients list."));
+                SitePages::commandOutcome(WhmResult::Refused, texts, account,
+                                          "No account was named: type a user name or "
+                                          "click one in the Clients list."));
         co_return;
     }
     Params params{{whmUserKey, account}};
     WhmRequest request = requestOf(query, function, std::move(params), m_timeouts.command);
     WhmOutcome outcome = co_await callCommand(request, reply.record);
-    commandPage(outcome, texts, account, "WHM: " + outcome.reason, reply);
+    commandPage(outcome, texts, account, {}, reply);
 }
 
 void GatewayHandler::commandPage(const WhmOutcome& outcome, const CommandTexts& texts,
-                                 const std::string& account, const std::string& doneDetail,
+                                 const std::string& account, const std::string& about,
                                  GatewayReply& reply) {
-    switch (outcome.result) {
-    case WhmResult::Done:
-        setBody(
-            reply, http::status::ok, htmlType,
-            SitePages::commandResult(true, std::string(texts.done) + ": " + account, doneDetail));
-        break;
-    case WhmResult::NotKnown:
-        // WHM had the request and may have acted on it: never reported as a failure.
-        setBody(reply, http::status::ok, htmlType,
-                SitePages::commandNotKnown(
-                    std::string(texts.notKnown) + ": " + account,
-                    "WHM received the request, but no complete answer came back (" +
-                        outcome.reason + "), so whether the account changed is not known. " +
-                        (texts.inClientsList
-                             ? "Click \"Refresh All\": the Clients list shows whether it did."
-                             : "The Clients list does not show suspensions: look the account "
-                               "up in WHM to see whether it changed.")));
-        break;
-    case WhmResult::Refused:
-    case WhmResult::Busy:
-        setBody(reply,
-                outcome.result == WhmResult::Busy ? http::status::service_unavailable
-                                                  : http::status::ok,
-                htmlType,
-                SitePages::commandResult(false, std::string(texts.refused) + ": " + account,
-                                         outcome.reason));
-        break;
-    }
+    setBody(
+        reply,
+        outcome.result == WhmResult::Busy ? http::status::service_unavailable : http::status::ok,
+        htmlType, SitePages::commandOutcome(outcome.result, texts, account, outcome.reason, about));
 }
 
 asio::awaitable<WhmList> GatewayHandler::callList(const WhmRequest& request,

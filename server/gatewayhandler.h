@@ -1,6 +1,7 @@
 #pragma once
 
 #include "requestrecord.h"
+#include "sitepages.h"
 #include "taskgroup.h"
 #include "whmapi.h"
 
@@ -72,19 +73,14 @@ private:
                                       const char* arrayKey, const char* nameKey,
                                       GatewayReply& reply);
     boost::asio::awaitable<void> create(const Query& query, GatewayReply& reply);
-    // What a command's page says for each of WHM's outcomes.
-    struct CommandTexts {
-        const char* done;
-        const char* refused;
-        const char* notKnown;
-        bool inClientsList; // whether "Refresh All" shows what the command changed
-    };
+    // What a command's page calls it, for each of WHM's outcomes.
+    using CommandTexts = SitePages::CommandWords;
 
     boost::asio::awaitable<void> accountCommand(const Query& query, const char* accountKey,
                                                 const char* function, const char* whmUserKey,
                                                 const CommandTexts& texts, GatewayReply& reply);
     static void commandPage(const WhmOutcome& outcome, const CommandTexts& texts,
-                            const std::string& account, const std::string& doneDetail,
+                            const std::string& account, const std::string& about,
                             GatewayReply& reply);
 
     // The two places that reach WHM, for a list and for a command. Each turns WHM's
