@@ -8,6 +8,7 @@
 #include "xpcmdbutton.h"
 #include "xphelp.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFrame>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextDocument>
 #include <QTimer>
 
 using namespace WindowTest;
@@ -258,15 +260,25 @@ private slots:
                                 "empty user name? Its files, mail and databases are deleted."));
         QVERIFY(result()->lastAddress().endsWith(QStringLiteral("&usr=")));
 
-        // The box itself: Yes and No carry no access keys, and a click on No sends nothing.
+        // The box itself shows the name as typed, markup and all, and whole however long; Yes
+        // and No carry no access keys, and a click on No sends nothing.
+        const QString typed = "bob<span style=\"display:none\">x</span>" + QString(150, 'n');
+        QTest::keyClicks(edit("ausr"), typed);
         MessageBox::setScripted(false);
         QStringList buttons;
+        QString shown;
+        bool whole = false;
         QTimer answer;
         connect(&answer, &QTimer::timeout, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
                 return;
             answer.stop();
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            shown = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+            const auto* text = label->findChild<QTextDocument*>();
+            whole = text && text->idealWidth() <= label->width() &&
+                    label->heightForWidth(label->width()) <= label->height();
             for (const QAbstractButton* b : box->buttons())
                 buttons << b->text();
             QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
@@ -275,6 +287,9 @@ private slots:
         const int sent = result()->history().size();
         click("xpcmdbutton5");
         MessageBox::setScripted(true);
+        QCOMPARE(shown,
+                 "Terminate the account " + typed + "? Its files, mail and databases are deleted.");
+        QVERIFY(whole);
         buttons.sort();
         QCOMPARE(buttons, (QStringList{"No", "Yes"}));
         QCOMPARE(result()->history().size(), sent);
