@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 
 using namespace WindowTest;
 
@@ -328,6 +329,20 @@ private slots:
         QTest::keyClicks(accounts, QStringLiteral("ca"));
         QCOMPARE(accounts->currentIndex().data().toString(), QStringLiteral("carol"));
         QVERIFY(m_Server->targets().filter(QStringLiteral(".php")).isEmpty());
+    }
+
+    void nameCutShortShowsWholeInItsTooltip() {
+        const QString cut = QString(40, 'a') + "<b>x</b>";
+        m_Server->setBody(QStringLiteral("/clients.php"), "bob<BR>" + cut.toUtf8());
+        click("xpcmdbutton2");
+        w()->activateWindow(); // tooltips show in the active window only
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        auto* accounts = Child<QTreeView>(w(), "TreeView1");
+        QTest::mouseMove(accounts->viewport(), NodeCentre(accounts, 1));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), Qt::convertFromPlainText(cut));
+        QTest::mouseMove(accounts->viewport(), NodeCentre(accounts, 0));
+        QTRY_VERIFY(!QToolTip::isVisible());
     }
 
     void treeClickWithNothingSelectedDoesNothing() {

@@ -9,6 +9,7 @@
 #include "keytext.h"
 #include "lists.h"
 #include "messagebox.h"
+#include "namedelegate.h"
 #include "namelistmodel.h"
 #include "platformerror.h"
 #include "programend.h"
@@ -76,6 +77,8 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     m_Packages = new NameListModel(this);
     ui->TreeView1->setModel(m_Accounts);
     ui->TreeView2->setModel(m_Packages);
+    for (QTreeView* tree : {ui->TreeView1, ui->TreeView2})
+        tree->setItemDelegate(new NameDelegate(tree));
 
     // A click anywhere in a tree, beside the nodes too, copies the selected node.
     ui->TreeView1->viewport()->installEventFilter(this);
