@@ -194,14 +194,24 @@ private slots:
     }
 
     // A command's page that cannot be loaded is reported, naming the command and why; a
-    // page the gateway sends, its error pages included, is simply shown.
+    // page the gateway sends, its error pages included, is simply shown. While it loads, the
+    // pane shows the busy cursor and the title names the command, until it loaded or failed.
     void commandPageThatCannotLoadIsReported() {
         TestHttpServer::Route page{502, "<html><body>WHM said no</body></html>"};
         page.contentType = "text/html";
+        page.delay = std::chrono::milliseconds(300);
         m_Server->setRoute("/unsus.php", page);
+        const auto cursorOverPane = [this] {
+            QWidget* under = result()->childAt(result()->rect().center());
+            return (under ? under : result())->cursor().shape();
+        };
         QSignalSpy loaded(result(), &QWebEngineView::loadFinished);
         click("xpcmdbutton4");
+        QCOMPARE(w()->windowTitle(), QStringLiteral("Corvala - waiting for \"UnSuspend Account\""));
+        QCOMPARE(cursorOverPane(), Qt::BusyCursor);
         QVERIFY(loaded.wait(20000));
+        QTRY_COMPARE(w()->windowTitle(), QStringLiteral("Corvala"));
+        QVERIFY(cursorOverPane() != Qt::BusyCursor);
         QVERIFY(MessageBox::takeShown().isEmpty());
 
         m_Server.reset(); // the gateway is gone
@@ -211,6 +221,8 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown[0].text.contains("Suspend Account") && shown[0].text.contains("refused"),
                  qPrintable(shown[0].text));
+        QCOMPARE(w()->windowTitle(), QStringLiteral("Corvala"));
+        QVERIFY(cursorOverPane() != Qt::BusyCursor);
     }
 
     void createClearsThePaneThenSendsTheFields() {

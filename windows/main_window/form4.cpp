@@ -88,6 +88,7 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     // end of the focus chain, so the order is laid again whenever the pane gains a child.
     ui->WebBrowser1->installEventFilter(this);
     connect(ui->WebBrowser1, &BrowserPane::LoadFailed, this, &Form4::WebBrowser1_LoadFailed);
+    connect(ui->WebBrowser1, &BrowserPane::Loaded, this, &Form4::EndCommandWait);
     ui->centralwidget->installEventFilter(this);
     ui->plan->setFocus();
 }
@@ -397,8 +398,17 @@ void Form4::TreeView2_Click() {
 }
 
 void Form4::ShowCommandPage(const QString& command, const QString& address) {
+    // The pane shows the last page until the new one has come: say what is awaited.
     m_Command = command;
+    setWindowTitle(tr("Corvala - waiting for \"%1\"").arg(command));
+    ui->WebBrowser1->ShowBusy(true);
     ui->WebBrowser1->Navigate(address);
+}
+
+QString Form4::EndCommandWait() {
+    ui->WebBrowser1->ShowBusy(false);
+    setWindowTitle(QStringLiteral("Corvala"));
+    return std::exchange(m_Command, QString());
 }
 
 void Form4::WebBrowser1_LoadFailed(const QString& /*address*/, const QString& reason) {
@@ -406,7 +416,7 @@ void Form4::WebBrowser1_LoadFailed(const QString& /*address*/, const QString& re
     // pane reports only the page it was last sent to, so no address needs comparing.
     if (m_Command.isEmpty())
         return;
-    const QString command = std::exchange(m_Command, QString());
+    const QString command = EndCommandWait();
     MessageBox::Show(
         this,
         tr("\"%1\" failed: its page could not be loaded from the gateway: %2").arg(command, reason),
