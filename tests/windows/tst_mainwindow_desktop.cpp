@@ -1,9 +1,12 @@
 // The main window on a desktop against the real gateway in demo mode: the result pane's
-// pages at the pane's size. CTest runs it under xvfb-run.
+// pages at the pane's size, and what assistive technology reads over the accessibility bus
+// (AT-SPI). CTest runs it under xvfb-run and dbus-run-session.
 
 #include "windowtest.h"
 #include "xpcmdbutton.h"
 
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSignalSpy>
@@ -18,6 +21,9 @@ class TstMainWindowDesktop : public QObject {
     QProcess m_Gateway;
     QTemporaryDir m_Dir;
     std::unique_ptr<Form4> m_Window;
+    QDBusConnection m_Bus{QString()}; // the accessibility bus
+    QString m_App;                    // this program on it
+    QStringList m_Seen, m_Paths;      // "role: name" of each object, and where it is
 
     BrowserPane* pane() const { return Child<BrowserPane>(m_Window.get(), "WebBrowser1"); }
     QVariant Script(const QString& code) const {
@@ -25,6 +31,31 @@ class TstMainWindowDesktop : public QObject {
         pane()->page()->runJavaScript(code, [&](const QVariant& v) { result = v; });
         return QTest::qWaitFor([&] { return result.isValid(); }, 10000) ? result : QVariant();
     }
+    // The window's bridge answers on this thread: the call runs the event loop as it waits.
+    QVariant Ask(const QString& path, const char* interface, const char* method,
+                 const QVariantList& args = {}) {
+        auto call = QDBusMessage::createMethodCall(m_App, path, interface, method);
+        call.setArguments(args);
+        return m_Bus.call(call, QDBus::BlockWithGui).arguments().value(0);
+    }
+    void Walk(const QString& path) {
+        const char* accessible = "org.a11y.atspi.Accessible";
+        const QVariant name =
+            Ask(path, "org.freedesktop.DBus.Properties", "Get", {accessible, "Name"});
+        m_Seen << Ask(path, accessible, "GetRoleName").toString() + ": " +
+                      name.value<QDBusVariant>().variant().toString();
+        m_Paths << path;
+        const auto children = Ask(path, accessible, "GetChildren").value<QDBusArgument>();
+        children.beginArray();
+        for (QString service; !children.atEnd(); children.endStructure()) {
+            QDBusObjectPath child;
+            children.beginStructure();
+            children >> service >> child;
+            Walk(child.path());
+        }
+        children.endArray();
+    }
+
 private slots:
     void initTestCase() {
         MessageBox::setScripted(true);
@@ -66,6 +97,47 @@ private slots:
         QTest::keyClick(page, Qt::Key_End);
         QTRY_VERIFY(
             Script("innerHeight + scrollY >= document.scrollingElement.scrollHeight").toBool());
+    }
+
+    // Every control of the main window and the settings dialog named as a person reads it,
+    // with a fitting role; the trees carry their headings; the main window's hidden fields (the
+    // WHM access key among them) are not there at all.
+    void assistiveTechnologyReadsWhatAPersonReads() {
+        // Asked for its address, the session starts the bus; the window's bridge then joins.
+        const QDBusMessage address =
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
+        m_Bus = QDBusConnection::connectToBus(address.arguments().value(0).toString(), "at-spi");
+        const auto findApp = [this] {
+            for (const QString& name : m_Bus.interface()->registeredServiceNames().value())
+                if (name != m_Bus.baseService() &&
+                    m_Bus.interface()->servicePid(name) == QCoreApplication::applicationPid())
+                    m_App = name;
+            return !m_App.isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(findApp(), 20000);
+        m_Window->ShowSettings(); // its window too
+        Walk(QStringLiteral("/org/a11y/atspi/accessible/root"));
+        const QStringList expected =
+            QStringLiteral(
+                "push button: Create Account|push button: Refresh All|push button: Suspend Account|"
+                "push button: UnSuspend Account|push button: Terminate Account|"
+                "push button: Help on creating an account|push button: Help on the account "
+                "commands|text: Domain Name:-|text: Username:-|text: Password:-|text: Package:-|"
+                "text: Account to suspend, unsuspend or terminate|tree: Clients|tree: Packages|"
+                "column header: Clients|text: WHM Username|text: Host|text: Access Key|"
+                "push button: Save Settings|push button: Help on the WHM settings")
+                .split('|');
+        for (const QString& control : expected)
+            QVERIFY2(m_Seen.contains(control), qPrintable(control));
+        QCOMPARE(m_Seen.filter(QRegularExpression("^text: ")).size(), 8); // the visible fields
+        QCOMPARE(m_Seen.filter(QRegularExpression("^web document")).size(), 1); // the result's
+        // A push button presses as a click does.
+        Ask(m_Paths[m_Seen.indexOf("push button: Help on creating an account")],
+            "org.a11y.atspi.Action", "DoAction", {0});
+        QList<MessageBox::Shown> shown;
+        QTRY_VERIFY(!(shown += MessageBox::takeShown()).isEmpty());
+        QCOMPARE(shown.first().title, QStringLiteral("Help"));
     }
 };
 

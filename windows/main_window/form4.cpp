@@ -2,6 +2,7 @@
 #include "ui_form4.h"
 
 #include "answers.h"
+#include "assistivetechnology.h"
 #include "form12.h"
 #include "form7.h"
 #include "form9.h"
@@ -19,6 +20,7 @@
 
 #include <QCloseEvent>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QTreeView>
 #include <optional>
@@ -79,6 +81,18 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     ui->TreeView2->setModel(m_Packages);
     for (QTreeView* tree : {ui->TreeView1, ui->TreeView2})
         tree->setItemDelegate(new NameDelegate(tree));
+    m_Accounts->setHeading(ui->Label55->text());
+    m_Packages->setHeading(ui->Label53->text());
+
+    // Assistive technology sees the controls a person sees, named as the form names them,
+    // and not the hidden fields (the connection settings, the access key among them, and the
+    // advertising panes) nor the frame's lines.
+    for (QWidget* field :
+         QList<QWidget*>{ui->dom, ui->usr, ui->hst, ui->key, ui->ad1, ui->ad2, ui->ad3})
+        AssistiveTechnology::Conceal(field);
+    for (QFrame* line : ui->centralwidget->findChildren<QFrame*>(
+             QRegularExpression(QStringLiteral("^Line\\d+$")), Qt::FindDirectChildrenOnly))
+        AssistiveTechnology::Conceal(line);
 
     // A click anywhere in a tree, beside the nodes too, copies the selected node.
     ui->TreeView1->viewport()->installEventFilter(this);
