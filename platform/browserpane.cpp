@@ -1,5 +1,6 @@
 #include "browserpane.h"
 
+#include <QChildEvent>
 #include <QWebEngineLoadingInfo>
 
 namespace {
@@ -26,13 +27,39 @@ BrowserPane::BrowserPane(QWidget* parent) : QWebEngineView(parent) {
     connect(page(), &QWebEnginePage::loadingChanged, this,
             [this](const QWebEngineLoadingInfo& info) {
                 constexpr int kAborted = -3; // ERR_ABORTED: a newer load took its place
+                if (info.url() != m_LastUrl ||
+                    info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+                    return;
                 // A page the server sent with an error status has loaded all the same.
                 if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus ||
-                    info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain ||
-                    info.errorCode() == kAborted || info.url() != m_LastUrl)
-                    return;
-                emit LoadFailed(m_LastAddress, describe(info));
+                    info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+                    emit Loaded(m_LastAddress);
+                else if (info.errorCode() != kAborted)
+                    emit LoadFailed(m_LastAddress, describe(info));
             });
+}
+
+void BrowserPane::ShowBusy(bool busy) {
+    if (!m_Busy) {
+        m_Busy = new QWidget(this);
+        m_Busy->setCursor(Qt::BusyCursor);
+        m_Busy->setGeometry(rect());
+    }
+    m_Busy->raise();
+    m_Busy->setVisible(busy);
+}
+
+void BrowserPane::childEvent(QChildEvent* event) {
+    QWebEngineView::childEvent(event);
+    // The engine adds the widget that draws the page as it needs one: keep the glass on top.
+    if (event->added() && m_Busy)
+        m_Busy->raise();
+}
+
+void BrowserPane::resizeEvent(QResizeEvent* event) {
+    QWebEngineView::resizeEvent(event);
+    if (m_Busy)
+        m_Busy->setGeometry(rect());
 }
 
 void BrowserPane::Navigate(const QString& address) {

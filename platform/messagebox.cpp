@@ -1,9 +1,12 @@
 #include "messagebox.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QTextDocument>
+#include <QTextOption>
 
 namespace {
 bool g_Scripted = false;
@@ -24,6 +27,41 @@ QString TitleOrProgramName(const QString& title) {
     const QString name = QGuiApplication::applicationDisplayName();
     return name.isEmpty() ? QStringLiteral("Corvala") : name;
 }
+// A box that shows its text as plain text, so that markup in a name shows as typed, and
+// breaks a word too long for its widest line anywhere rather than cutting it off. QMessageBox
+// means to break such a word, but loses that wrap mode whenever it lays itself out again: it
+// is set again after each layout, and the label kept tall enough for the lines it makes. The
+// label keeps a text document (and so a wrap mode) only while its text is selectable.
+class PlainTextBox : public QMessageBox {
+public:
+    PlainTextBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons,
+                 QWidget* parent)
+        : QMessageBox(icon, title, text, buttons, parent) {
+        setTextFormat(Qt::PlainText);
+        setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+
+protected:
+    bool event(QEvent* e) override {
+        const bool handled = QMessageBox::event(e);
+        if (e->type() == QEvent::LayoutRequest || e->type() == QEvent::Show)
+            WrapAnywhere();
+        return handled;
+    }
+
+private:
+    void WrapAnywhere() {
+        auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        QTextDocument* text = label ? label->findChild<QTextDocument*>() : nullptr;
+        if (!text)
+            return;
+        label->heightForWidth(label->width()); // lays the text out, resetting its wrap mode
+        QTextOption option = text->defaultTextOption();
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        text->setDefaultTextOption(option);
+        label->setMinimumHeight(label->heightForWidth(label->width()));
+    }
+};
 } // namespace
 
 void MessageBox::Show(QWidget* parent, const QString& text, const QString& title) {
@@ -33,7 +71,7 @@ void MessageBox::Show(QWidget* parent, const QString& text, const QString& title
             g_Answers.dequeue();
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, TitleOrProgramName(title), text, QMessageBox::Ok, parent);
+    PlainTextBox box(QMessageBox::NoIcon, TitleOrProgramName(title), text, QMessageBox::Ok, parent);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
 }
@@ -44,8 +82,8 @@ bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& ti
         // An empty queue answers the default button, which is No.
         return !g_Answers.isEmpty() && g_Answers.dequeue() == Answer::Yes;
     }
-    QMessageBox box(QMessageBox::Question, TitleOrProgramName(title), text,
-                    QMessageBox::Yes | QMessageBox::No, parent);
+    PlainTextBox box(QMessageBox::Question, TitleOrProgramName(title), text,
+                     QMessageBox::Yes | QMessageBox::No, parent);
     // The program has no access keys; the toolkit's own texts underline Y and N.
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Yes"));
     box.button(QMessageBox::No)->setText(QStringLiteral("No"));

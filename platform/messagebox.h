@@ -6,7 +6,8 @@
 
 class QWidget;
 
-// Modal message boxes with fixed texts. Tests switch to the scripted mode: nothing is
+// Modal message boxes with fixed texts, shown as plain text: a name in them appears exactly
+// as it was typed or sent, markup and all. Tests switch to the scripted mode: nothing is
 // shown, every box is recorded, and answers are taken from a queue (Yes when empty is
 // never assumed: an empty queue answers the box's default button).
 class MessageBox {

@@ -181,8 +181,7 @@ asio::awaitable<void> GatewayHandler::serve(const Route& route, std::string_view
             setBody(reply, status, textType, why + "\n");
         else
             setBody(reply, status, htmlType,
-                    SitePages::commandResult(
-                        false, std::string(route.words.refused) + ": " + record.account, why));
+                    SitePages::commandOutcome(result, route.words, record.account, why));
     };
 
     if (!route.allows(method)) {
@@ -333,11 +332,11 @@ asio::awaitable<void> GatewayHandler::command(const Route& route, const Query& q
     countCall(route, outcome.result, start);
     if (outcome.result != WhmResult::Done)
         record.detail = cutShort(outcome.reason, maxReasonInLog);
-    std::string detail = "WHM: " + outcome.reason;
+    std::string about;
     if (create)
-        detail = std::string(query.first("acctdomain")) + ", package " +
-                 std::string(query.first("acctplan")) + ". " + detail;
-    commandPage(route, outcome, detail, reply);
+        about = "Domain " + std::string(query.first("acctdomain")) + ", package " +
+                std::string(query.first("acctplan"));
+    commandPage(route, outcome, about, reply);
 }
 
 asio::awaitable<WhmOutcome> GatewayHandler::callCommand(const WhmRequest& request) {
@@ -352,39 +351,23 @@ asio::awaitable<WhmOutcome> GatewayHandler::callCommand(const WhmRequest& reques
 }
 
 void GatewayHandler::commandPage(const Route& route, const WhmOutcome& outcome,
-                                 const std::string& detail, GatewayReply& reply) {
-    const CommandWords& words = route.words;
-    const std::string& account = reply.record.account;
+                                 const std::string& about, GatewayReply& reply) {
+    http::status status = http::status::ok;
     switch (outcome.result) {
+    case WhmResult::Busy:
+    case WhmResult::Cancelled: // try again in a moment
+        status = http::status::service_unavailable;
+        break;
     case WhmResult::Done:
-        setBody(reply, http::status::ok, htmlType,
-                SitePages::commandResult(true, std::string(words.done) + ": " + account, detail));
-        return;
-    case WhmResult::NotKnown:
-        // WHM had the request and may have acted on it: never reported as a failure.
-        setBody(reply, http::status::ok, htmlType,
-                SitePages::commandNotKnown(
-                    std::string(words.notKnown) + ": " + account,
-                    "WHM received the request, but no complete answer came back (" +
-                        outcome.reason + "), so whether the account changed is not known. " +
-                        (words.inClientsList
-                             ? "Click \"Refresh All\": the Clients list shows whether it did."
-                             : "The Clients list does not show suspensions: look the account "
-                               "up in WHM to see whether it changed.")));
-        return;
     case WhmResult::Refused:
     case WhmResult::Failed:
+    case WhmResult::NotKnown:
     case WhmResult::NotSent:
-    case WhmResult::Busy:
-    case WhmResult::Cancelled: {
-        const bool later =
-            outcome.result == WhmResult::Busy || outcome.result == WhmResult::Cancelled;
-        setBody(reply, later ? http::status::service_unavailable : http::status::ok, htmlType,
-                SitePages::commandResult(false, std::string(words.refused) + ": " + account,
-                                         outcome.reason));
-        return;
+        break;
     }
-    }
+    setBody(reply, status, htmlType,
+            SitePages::commandOutcome(outcome.result, route.words, reply.record.account,
+                                      outcome.reason, about));
 }
 
 GatewayReply GatewayHandler::refusal(http::status status, std::string_view text,

@@ -97,8 +97,8 @@ private:
                                          GatewayReply& reply);
     // Reaches WHM for a command, cancelled only by stop().
     boost::asio::awaitable<WhmOutcome> callCommand(const WhmRequest& request);
-    static void commandPage(const Route& route, const WhmOutcome& outcome,
-                            const std::string& detail, GatewayReply& reply);
+    static void commandPage(const Route& route, const WhmOutcome& outcome, const std::string& about,
+                            GatewayReply& reply);
 
     void countCall(const Route& route, WhmResult result,
                    std::chrono::steady_clock::time_point start);

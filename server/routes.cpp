@@ -58,7 +58,7 @@ constexpr Route list(std::string_view path, std::string_view function, std::stri
 
 constexpr Route command(std::string_view path, std::span<const RouteParam> params,
                         std::string_view function, std::string_view accountKey,
-                        std::string_view whmAccountKey, CommandWords words) {
+                        std::string_view whmAccountKey, SitePages::CommandWords words) {
     Route route{path, RouteKind::Command, params};
     route.whmFunction = function;
     route.accountKey = accountKey;
@@ -81,15 +81,10 @@ const std::array routes = {
     page("/metrics", nullptr, "text/plain; version=0.0.4; charset=utf-8"),
     list("/clients.php", "listaccts", "acct", "user"),
     list("/paks.php", "listpkgs", "pkg", "name"),
-    command("/ad.php", createParams, "createacct", "acctuser", "username",
-            {"Account created", "Account not created", "Account creation not confirmed", true}),
-    command("/sus.php", suspendParams, "suspendacct", "suspenduser", "user",
-            {"Account suspended", "Account not suspended", "Suspension not confirmed", false}),
-    command(
-        "/unsus.php", unsuspendParams, "unsuspendacct", "usr", "user",
-        {"Account unsuspended", "Account not unsuspended", "Unsuspension not confirmed", false}),
-    command("/term.php", accountParams, "removeacct", "usr", "username",
-            {"Account terminated", "Account not terminated", "Termination not confirmed", true}),
+    command("/ad.php", createParams, "createacct", "acctuser", "username", {"created", true}),
+    command("/sus.php", suspendParams, "suspendacct", "suspenduser", "user", {"suspended", false}),
+    command("/unsus.php", unsuspendParams, "unsuspendacct", "usr", "user", {"unsuspended", false}),
+    command("/term.php", accountParams, "removeacct", "usr", "username", {"terminated", true}),
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sitepages.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,14 +19,6 @@ struct RouteParam {
     std::string_view what;   // how a refusal names it: "WHM user name", "password"
     bool secret = false;     // never logged, nor shown
     bool lineBreaks = false; // CR and LF may stand in it (a remote access key's)
-};
-
-// What a command's page says for each of WHM's outcomes.
-struct CommandWords {
-    std::string_view done;
-    std::string_view refused;
-    std::string_view notKnown;
-    bool inClientsList = false; // whether "Refresh All" shows what the command changed
 };
 
 // One path the gateway serves: routing, the log's allow-list and the split between
@@ -47,7 +41,7 @@ struct Route {
     // what the page says.
     std::string_view accountKey = {};
     std::string_view whmAccountKey = {};
-    CommandWords words = {};
+    SitePages::CommandWords words = {};
 
     bool callsWhm() const { return kind != RouteKind::Page; }
     // The methods it answers: pages also take HEAD; only GET acts on WHM.

@@ -1,6 +1,7 @@
 #include "sitepages.h"
 
 #include "htmlescape.h"
+#include "textrules.h"
 
 #include <array>
 
@@ -22,13 +23,18 @@ std::string sitePage(const std::string& title, const std::string& body) {
 }
 
 // Pages shown inside the main window's small panes: no margins to speak of, small type.
+// What does not fit scrolls; a long word or address wraps rather than widening the page.
 std::string panePage(const std::string& title, const std::string& body) {
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + title +
-           "</title><style>body{margin:2px 4px;font:11px/13px sans-serif;overflow:hidden}"
+           "</title><style>body{margin:2px 4px;font:11px/13px sans-serif;overflow-wrap:anywhere}"
            ".ok{color:#17651d}.fail{color:#a11}.unknown{color:#8a5a00}p{margin:0}</style></"
            "head><body>" +
            body + "</body></html>\n";
 }
+
+// An account's name in a page's headline: at most this many bytes, so that the outcome and
+// what to do stay within the pane's first lines.
+constexpr std::size_t maxNameInHeadline = 20;
 
 } // namespace
 
@@ -164,14 +170,45 @@ std::string SitePages::commandResult(bool ok, const std::string& headline,
               : commandPage("Failed", "fail", headline, detail);
 }
 
-std::string SitePages::commandNotKnown(const std::string& headline, const std::string& detail) {
-    return commandPage("Not known", "unknown", headline, detail);
+std::string SitePages::commandOutcome(WhmResult result, const CommandWords& words,
+                                      const std::string& account, const std::string& reason,
+                                      const std::string& about) {
+    const std::string name = cutShort(account, maxNameInHeadline);
+    const std::string done = words.done;
+    std::string detail = name == account ? "" : "Account " + account + ". ";
+    if (!about.empty())
+        detail += about + ". ";
+    switch (result) {
+    case WhmResult::Done:
+        return commandPage("Done", "ok",
+                           "Account " + name + " " + done +
+                               (words.inClientsList ? ": click Refresh All" : ""),
+                           detail + "WHM: " + reason);
+    case WhmResult::NotKnown:
+        // WHM had the request and may have acted on it: never shown as a failure.
+        return commandPage("Not known", "unknown",
+                           "Not known whether " + name + " was " + done + ": " +
+                               (words.inClientsList ? "click Refresh All" : "look it up in WHM"),
+                           detail + "WHM received the request, but no complete answer came back (" +
+                               reason + "), so whether the account changed is not known. " +
+                               (words.inClientsList
+                                    ? "\"Refresh All\" shows whether it did."
+                                    : "The Clients list does not show suspensions: WHM does."));
+    case WhmResult::Refused:
+    case WhmResult::Failed:
+    case WhmResult::Busy:
+    case WhmResult::Cancelled:
+    case WhmResult::NotSent:
+        break;
+    }
+    return commandPage("Failed", "fail",
+                       account.empty() ? "Nothing " + done : "Account " + name + " not " + done,
+                       detail + reason);
 }
 
 std::string SitePages::commandPage(const char* title, const char* look, const std::string& headline,
                                    const std::string& detail) {
-    std::string body =
-        "<p class=\"" + std::string(look) + "\"><b>" + htmlEscape(headline) + "</b></p>";
+    std::string body = "<p class=\"" + std::string(look) + "\">" + htmlEscape(headline) + "</p>";
     if (!detail.empty())
         body += "<p>" + htmlEscape(detail) + "</p>";
     return panePage(title, body);

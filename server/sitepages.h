@@ -1,5 +1,7 @@
 #pragma once
 
+#include "whmresult.h"
+
 #include <string>
 #include <string_view>
 
@@ -19,12 +21,24 @@ public:
     // The program's icon, a 32-pixel PNG.
     static std::string_view favicon();
 
-    // The answer to an account command, compact enough for the main window's 265x41-pixel
-    // result pane: a headline and one line of detail. Both are escaped here.
+    // What an account command's page calls the command: the account's state once it is done
+    // ("suspended"), and whether the Clients list shows that change once refreshed.
+    struct CommandWords {
+        const char* done;
+        bool inClientsList;
+    };
+
+    // The page for an account command's outcome, made for the main window's 265x41-pixel
+    // result pane: its first lines say the outcome and the one thing to do, with the account's
+    // name cut short when long; the rest (the name in full, `about` such as the new account's
+    // domain and package, WHM's words, up to thousands of characters) scrolls. Everything is
+    // escaped here.
+    static std::string commandOutcome(WhmResult result, const CommandWords& words,
+                                      const std::string& account, const std::string& reason,
+                                      const std::string& about = {});
+    // A headline and its detail, for a request that fails before any command is tried.
     static std::string commandResult(bool ok, const std::string& headline,
                                      const std::string& detail);
-    // The same for a command whose outcome is not known: neither done nor failed.
-    static std::string commandNotKnown(const std::string& headline, const std::string& detail);
 
 private:
     static std::string commandPage(const char* title, const char* look, const std::string& headline,

@@ -1,5 +1,6 @@
 #include "xpcmdbutton.h"
 
+#include "accessiblebutton.h"
 #include "eventargs.h"
 #include "pictureclip.h"
 #include "pointerwatch.h"
@@ -23,6 +24,7 @@ constexpr int NewHeight = 59;
 
 xpcmdbutton::xpcmdbutton(QWidget* parent) : QWidget(parent) {
     EventArgs::ensurePictures();
+    AccessibleButton::Install();
     pc = new PictureClip(QStringLiteral(":/controls/command_button/facestrip.png"), 1, 5);
     // First, so that every event handler below may use it.
     m_Pointer = new PointerWatch(this);

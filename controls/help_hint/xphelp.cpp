@@ -1,5 +1,6 @@
 #include "xphelp.h"
 
+#include "accessiblebutton.h"
 #include "eventargs.h"
 #include "pictureclip.h"
 #include "pointerwatch.h"
@@ -16,6 +17,7 @@ constexpr int Side = 21; // 315 twips: one cell exactly
 
 xphelp::xphelp(QWidget* parent) : QWidget(parent) {
     EventArgs::ensurePictures();
+    AccessibleButton::Install();
     pc1 = new PictureClip(QStringLiteral(":/controls/help_hint/helpstrip.png"), 1, 3);
     // First, so that every event handler below may use it.
     m_Pointer = new PointerWatch(this);

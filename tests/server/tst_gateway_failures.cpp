@@ -62,7 +62,7 @@ void expectFailure(const Answers& answers, const std::string& reason) {
     EXPECT_EQ(answers.list->body.find("<BR>"), std::string::npos);
 
     ASSERT_TRUE(answers.command);
-    EXPECT_NE(answers.command->body.find("Account not suspended: bob"), std::string::npos)
+    EXPECT_NE(answers.command->body.find("Account bob not suspended"), std::string::npos)
         << answers.command->body;
     EXPECT_NE(answers.command->body.find(reason), std::string::npos) << answers.command->body;
 }
@@ -75,10 +75,12 @@ void expectNotKnown(const Answers& answers, const std::string& reason) {
     EXPECT_NE(answers.list->body.find(reason), std::string::npos) << answers.list->body;
     ASSERT_TRUE(answers.command);
     const std::string& page = answers.command->body;
-    EXPECT_NE(page.find("Suspension not confirmed: bob"), std::string::npos) << page;
+    EXPECT_NE(page.find("Not known whether bob was suspended: look it up in WHM"),
+              std::string::npos)
+        << page;
     EXPECT_NE(page.find("WHM received the request"), std::string::npos) << page;
     EXPECT_NE(page.find(reason), std::string::npos) << page;
-    EXPECT_EQ(page.find("Account not suspended"), std::string::npos) << page;
+    EXPECT_EQ(page.find("Account bob not suspended"), std::string::npos) << page;
     EXPECT_EQ(page.find("Failed"), std::string::npos) << "nor in its title: " << page;
 }
 

@@ -212,7 +212,7 @@ TEST_F(GatewayWhmCalls, CommandPagesStateWhmsOutcome) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_NE(res->get_header_value("Content-Type").find("text/html"), std::string::npos);
-    EXPECT_NE(res->body.find("Account created: shop"), std::string::npos);
+    EXPECT_NE(res->body.find("Account shop created: click Refresh All"), std::string::npos);
     EXPECT_NE(res->body.find("Account Creation Ok"), std::string::npos);
 
     whm.answer(200, R"({"metadata":{"result":1,"reason":"Account removed"}})");
@@ -220,7 +220,7 @@ TEST_F(GatewayWhmCalls, CommandPagesStateWhmsOutcome) {
         gateway.get("/term.php",
                     {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}, {"usr", "bob"}});
     ASSERT_TRUE(res);
-    EXPECT_NE(res->body.find("Account terminated: bob"), std::string::npos);
+    EXPECT_NE(res->body.find("Account bob terminated"), std::string::npos);
 }
 
 TEST_F(GatewayWhmCalls, CommandWithoutAnAccountIsNotSentToWhm) {
@@ -229,7 +229,7 @@ TEST_F(GatewayWhmCalls, CommandWithoutAnAccountIsNotSentToWhm) {
         "/term.php", {{"user", "root"}, {"host", "127.0.0.1"}, {"accesshash", "K"}, {"usr", ""}});
     ASSERT_TRUE(res);
     EXPECT_EQ(whm.seen().size(), before);
-    EXPECT_NE(res->body.find("Account not terminated"), std::string::npos);
+    EXPECT_NE(res->body.find("Nothing terminated"), std::string::npos);
 }
 
 } // namespace

@@ -170,7 +170,7 @@ TEST(WhmSimulator, DemoGatewayRunsTheWholeAccountCycle) {
                                            {"host", "demo.example"},
                                            {"accesshash", "KEY\r\nLINE2"}});
     ASSERT_TRUE(created);
-    EXPECT_NE(created->body.find("Account created: shop"), std::string::npos);
+    EXPECT_NE(created->body.find("Account shop created"), std::string::npos);
     EXPECT_EQ(clients(), "alice<BR>bob<BR>carol<BR>dave<BR>shop");
 
     auto command = [&](const std::string& path, const std::string& accountKey) {
@@ -180,14 +180,13 @@ TEST(WhmSimulator, DemoGatewayRunsTheWholeAccountCycle) {
                                       {accountKey, "shop"}});
         return res ? res->body : std::string();
     };
-    EXPECT_NE(command("/sus.php", "suspenduser").find("Account suspended: shop"),
-              std::string::npos);
+    EXPECT_NE(command("/sus.php", "suspenduser").find("Account shop suspended"), std::string::npos);
     EXPECT_TRUE(whm.accounts().back().suspended);
-    EXPECT_NE(command("/unsus.php", "usr").find("Account unsuspended: shop"), std::string::npos);
+    EXPECT_NE(command("/unsus.php", "usr").find("Account shop unsuspended"), std::string::npos);
     EXPECT_FALSE(whm.accounts().back().suspended);
-    EXPECT_NE(command("/term.php", "usr").find("Account terminated: shop"), std::string::npos);
+    EXPECT_NE(command("/term.php", "usr").find("Account shop terminated"), std::string::npos);
     EXPECT_EQ(clients(), "alice<BR>bob<BR>carol<BR>dave");
-    EXPECT_NE(command("/term.php", "usr").find("Account not terminated: shop"), std::string::npos);
+    EXPECT_NE(command("/term.php", "usr").find("Account shop not terminated"), std::string::npos);
 
     // Creating the same account twice: the second is refused with WHM's reason.
     auto again = [&] {
@@ -201,7 +200,7 @@ TEST(WhmSimulator, DemoGatewayRunsTheWholeAccountCycle) {
                              {"accesshash", "KEY"}})
             ->body;
     };
-    EXPECT_NE(again().find("Account created: dup"), std::string::npos);
+    EXPECT_NE(again().find("Account dup created"), std::string::npos);
     EXPECT_NE(again().find("already taken"), std::string::npos);
 
     auto refused = gateway.get("/clients.php",

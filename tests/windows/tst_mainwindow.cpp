@@ -8,6 +8,7 @@
 #include "xpcmdbutton.h"
 #include "xphelp.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFrame>
 #include <QLabel>
@@ -17,7 +18,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 
 using namespace WindowTest;
 
@@ -191,14 +194,24 @@ private slots:
     }
 
     // A command's page that cannot be loaded is reported, naming the command and why; a
-    // page the gateway sends, its error pages included, is simply shown.
+    // page the gateway sends, its error pages included, is simply shown. While it loads, the
+    // pane shows the busy cursor and the title names the command, until it loaded or failed.
     void commandPageThatCannotLoadIsReported() {
         TestHttpServer::Route page{502, "<html><body>WHM said no</body></html>"};
         page.contentType = "text/html";
+        page.delay = std::chrono::milliseconds(300);
         m_Server->setRoute("/unsus.php", page);
+        const auto cursorOverPane = [this] {
+            QWidget* under = result()->childAt(result()->rect().center());
+            return (under ? under : result())->cursor().shape();
+        };
         QSignalSpy loaded(result(), &QWebEngineView::loadFinished);
         click("xpcmdbutton4");
+        QCOMPARE(w()->windowTitle(), QStringLiteral("Corvala - waiting for \"UnSuspend Account\""));
+        QCOMPARE(cursorOverPane(), Qt::BusyCursor);
         QVERIFY(loaded.wait(20000));
+        QTRY_COMPARE(w()->windowTitle(), QStringLiteral("Corvala"));
+        QVERIFY(cursorOverPane() != Qt::BusyCursor);
         QVERIFY(MessageBox::takeShown().isEmpty());
 
         m_Server.reset(); // the gateway is gone
@@ -208,6 +221,8 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown[0].text.contains("Suspend Account") && shown[0].text.contains("refused"),
                  qPrintable(shown[0].text));
+        QCOMPARE(w()->windowTitle(), QStringLiteral("Corvala"));
+        QVERIFY(cursorOverPane() != Qt::BusyCursor);
     }
 
     void createClearsThePaneThenSendsTheFields() {
@@ -258,15 +273,25 @@ private slots:
                                 "empty user name? Its files, mail and databases are deleted."));
         QVERIFY(result()->lastAddress().endsWith(QStringLiteral("&usr=")));
 
-        // The box itself: Yes and No carry no access keys, and a click on No sends nothing.
+        // The box itself shows the name as typed, markup and all, and whole however long; Yes
+        // and No carry no access keys, and a click on No sends nothing.
+        const QString typed = "bob<span style=\"display:none\">x</span>" + QString(150, 'n');
+        QTest::keyClicks(edit("ausr"), typed);
         MessageBox::setScripted(false);
         QStringList buttons;
+        QString shown;
+        bool whole = false;
         QTimer answer;
         connect(&answer, &QTimer::timeout, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
                 return;
             answer.stop();
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            shown = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+            const auto* text = label->findChild<QTextDocument*>();
+            whole = text && text->idealWidth() <= label->width() &&
+                    label->heightForWidth(label->width()) <= label->height();
             for (const QAbstractButton* b : box->buttons())
                 buttons << b->text();
             QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
@@ -275,6 +300,9 @@ private slots:
         const int sent = result()->history().size();
         click("xpcmdbutton5");
         MessageBox::setScripted(true);
+        QCOMPARE(shown,
+                 "Terminate the account " + typed + "? Its files, mail and databases are deleted.");
+        QVERIFY(whole);
         buttons.sort();
         QCOMPARE(buttons, (QStringList{"No", "Yes"}));
         QCOMPARE(result()->history().size(), sent);
@@ -313,6 +341,20 @@ private slots:
         QTest::keyClicks(accounts, QStringLiteral("ca"));
         QCOMPARE(accounts->currentIndex().data().toString(), QStringLiteral("carol"));
         QVERIFY(m_Server->targets().filter(QStringLiteral(".php")).isEmpty());
+    }
+
+    void nameCutShortShowsWholeInItsTooltip() {
+        const QString cut = QString(40, 'a') + "<b>x</b>";
+        m_Server->setBody(QStringLiteral("/clients.php"), "bob<BR>" + cut.toUtf8());
+        click("xpcmdbutton2");
+        w()->activateWindow(); // tooltips show in the active window only
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        auto* accounts = Child<QTreeView>(w(), "TreeView1");
+        QTest::mouseMove(accounts->viewport(), NodeCentre(accounts, 1));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), Qt::convertFromPlainText(cut));
+        QTest::mouseMove(accounts->viewport(), NodeCentre(accounts, 0));
+        QTRY_VERIFY(!QToolTip::isVisible());
     }
 
     void treeClickWithNothingSelectedDoesNothing() {

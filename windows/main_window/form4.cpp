@@ -2,6 +2,7 @@
 #include "ui_form4.h"
 
 #include "answers.h"
+#include "assistivetechnology.h"
 #include "form12.h"
 #include "form7.h"
 #include "form9.h"
@@ -9,6 +10,7 @@
 #include "keytext.h"
 #include "lists.h"
 #include "messagebox.h"
+#include "namedelegate.h"
 #include "namelistmodel.h"
 #include "platformerror.h"
 #include "programend.h"
@@ -18,6 +20,7 @@
 
 #include <QCloseEvent>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QTreeView>
 #include <optional>
@@ -76,6 +79,20 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     m_Packages = new NameListModel(this);
     ui->TreeView1->setModel(m_Accounts);
     ui->TreeView2->setModel(m_Packages);
+    for (QTreeView* tree : {ui->TreeView1, ui->TreeView2})
+        tree->setItemDelegate(new NameDelegate(tree));
+    m_Accounts->setHeading(ui->Label55->text());
+    m_Packages->setHeading(ui->Label53->text());
+
+    // Assistive technology sees the controls a person sees, named as the form names them,
+    // and not the hidden fields (the connection settings, the access key among them, and the
+    // advertising panes) nor the frame's lines.
+    for (QWidget* field :
+         QList<QWidget*>{ui->dom, ui->usr, ui->hst, ui->key, ui->ad1, ui->ad2, ui->ad3})
+        AssistiveTechnology::Conceal(field);
+    for (QFrame* line : ui->centralwidget->findChildren<QFrame*>(
+             QRegularExpression(QStringLiteral("^Line\\d+$")), Qt::FindDirectChildrenOnly))
+        AssistiveTechnology::Conceal(line);
 
     // A click anywhere in a tree, beside the nodes too, copies the selected node.
     ui->TreeView1->viewport()->installEventFilter(this);
@@ -85,6 +102,7 @@ Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* p
     // end of the focus chain, so the order is laid again whenever the pane gains a child.
     ui->WebBrowser1->installEventFilter(this);
     connect(ui->WebBrowser1, &BrowserPane::LoadFailed, this, &Form4::WebBrowser1_LoadFailed);
+    connect(ui->WebBrowser1, &BrowserPane::Loaded, this, &Form4::EndCommandWait);
     ui->centralwidget->installEventFilter(this);
     ui->plan->setFocus();
 }
@@ -394,8 +412,17 @@ void Form4::TreeView2_Click() {
 }
 
 void Form4::ShowCommandPage(const QString& command, const QString& address) {
+    // The pane shows the last page until the new one has come: say what is awaited.
     m_Command = command;
+    setWindowTitle(tr("Corvala - waiting for \"%1\"").arg(command));
+    ui->WebBrowser1->ShowBusy(true);
     ui->WebBrowser1->Navigate(address);
+}
+
+QString Form4::EndCommandWait() {
+    ui->WebBrowser1->ShowBusy(false);
+    setWindowTitle(QStringLiteral("Corvala"));
+    return std::exchange(m_Command, QString());
 }
 
 void Form4::WebBrowser1_LoadFailed(const QString& /*address*/, const QString& reason) {
@@ -403,7 +430,7 @@ void Form4::WebBrowser1_LoadFailed(const QString& /*address*/, const QString& re
     // pane reports only the page it was last sent to, so no address needs comparing.
     if (m_Command.isEmpty())
         return;
-    const QString command = std::exchange(m_Command, QString());
+    const QString command = EndCommandWait();
     MessageBox::Show(
         this,
         tr("\"%1\" failed: its page could not be loaded from the gateway: %2").arg(command, reason),

@@ -94,7 +94,9 @@ private:
     void xphelp2_Click();
     void WebBrowser1_LoadFailed(const QString& address, const QString& reason);
     // Sends the result pane to a command's page; a page that cannot be loaded is reported.
+    // Until it has loaded or failed, the pane shows the busy cursor and the title the command.
     void ShowCommandPage(const QString& command, const QString& address);
+    QString EndCommandWait(); // returns the command that was awaited
 
     // Written by the settings dialog's save only.
     void setConnectionSettings(const QString& usr, const QString& hst, const QString& key);

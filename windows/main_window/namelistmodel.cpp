@@ -24,3 +24,9 @@ Qt::ItemFlags NameListModel::flags(const QModelIndex& index) const {
         return Qt::NoItemFlags;
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
 }
+
+QVariant NameListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return m_Heading;
+    return {};
+}
