@@ -84,6 +84,50 @@ private slots:
         QCOMPARE(w->focusWidget(), Child<QWidget>(w.get(), "plan"));
     }
 
+    // A team's gateway named in the system-wide file takes every request; a value that is
+    // no base address is reported, naming the file, before the version check, and the
+    // compiled-in gateway is used. "%1" stands for the team's gateway.
+    void systemFileNamesTheGateway_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("reported");
+        QTest::newRow("http address") << "%1" << true << false;
+        QTest::newRow("no address given") << "" << false << false;
+        QTest::newRow("trailing slash") << "%1/" << false << true;
+        QTest::newRow("no scheme") << "localhost:8717" << false << true;
+        QTest::newRow("other scheme") << "ftp://127.0.0.1" << false << true;
+        QTest::newRow("a query, which paths would land in") << "%1?a=b" << false << true;
+    }
+    void systemFileNamesTheGateway() {
+        QFETCH(QString, address);
+        QFETCH(bool, taken);
+        QFETCH(bool, reported);
+        TestHttpServer team;
+        ServeGateway(team);
+        const QString value = QString(address).replace("%1", team.baseAddress());
+        const QString file = m_Dir->filePath(QStringLiteral("corvala.conf"));
+        WriteIni(QStringLiteral("gateway"), QStringLiteral("address"), value, file);
+        WriteSettings(settingsPath(), QStringLiteral("u"), QStringLiteral("h"),
+                      QStringLiteral("k"));
+        QStringList fetchedFirst;
+        MessageBox::setOnShown([&](const MessageBox::Shown&) { fetchedFirst = fetched(); });
+        Form4 w(base(), settingsPath(), file);
+        w.Start();
+
+        QCOMPARE(w.connection().dom, taken ? team.baseAddress() : base());
+        for (const TestHttpServer* server : {&team, m_Server.get()})
+            QCOMPARE(server->targetsFor(QStringLiteral("/clients.php")).size(),
+                     (server == &team) == taken ? 1 : 0);
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), reported ? 1 : 0);
+        if (reported) {
+            QCOMPARE(shown[0].title, QStringLiteral("Gateway Address"));
+            for (const QString& named : {file, value, base()})
+                QVERIFY2(shown[0].text.contains(named), qPrintable(shown[0].text));
+            QVERIFY(fetchedFirst.isEmpty());
+        }
+    }
+
     void incompleteSettingsOpenTheDialog_data() {
         QTest::addColumn<bool>("writeFile");
         QTest::addColumn<QString>("user");
