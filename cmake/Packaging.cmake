@@ -113,6 +113,10 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # store.
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME corvala)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "corvala-gateway, ca-certificates")
+# Its postinst stops a gateway left running by corvala 1.7 when upgraded without the
+# corvala-gateway package; the control file must be called postinst.
+configure_file(packaging/corvala.postinst ${corvala_packaging_out}/desktop/postinst COPYONLY)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${corvala_packaging_out}/desktop/postinst)
 set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "manage the hosting accounts of a WHM server
 Corvala is a desktop program for the administrator of a WHM hosting
 server. From one window it lists the server's hosting accounts and
