@@ -220,7 +220,6 @@ private slots:
         QCOMPARE(path, QDir(config.path()).filePath(kFileName));
         QCOMPARE(ReadIni(kSection, kUser, path), QStringLiteral("olduser"));
         Save("new", "newhost", "n", path);
-        QCOMPARE(PathFor(exe.path(), config.path(), true), path);
         QCOMPARE(ReadIni(kSection, kUser, beside), QStringLiteral("olduser"));
     }
 
