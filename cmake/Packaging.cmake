@@ -129,8 +129,10 @@ It talks to WHM through corvala-gateway: the one on this machine
 # The gateway. Up to 1.7 one package named corvala held both programs: this one takes over
 # the gateway's files from it (Replaces) and makes it be upgraded alongside (Breaks), so
 # no file is left owned by both. WHM's certificates are checked against the system's store.
-# A conffile joins it by installing the file with COMPONENT gateway and listing its path
-# in packaging/conffiles, added to the control files below.
+# A conffile joins it by installing the file to ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala
+# (/etc/corvala with the prefix /usr; the relative CMAKE_INSTALL_SYSCONFDIR would give
+# /usr/etc) with COMPONENT gateway, and listing its path in a file named conffiles added
+# to the control files below; dpkg then keeps the administrator's edits on upgrade.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME corvala-gateway)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_SOURCE corvala)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_BREAKS "corvala (<< 1.7-2)")
