@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Corvala"));
     QApplication::setDesktopFileName(QStringLiteral("corvala"));
 
-    Form4 main(QStringLiteral(CORVALA_GATEWAY_URL), SettingsFile::Path());
+    Form4 main(QStringLiteral(CORVALA_GATEWAY_URL), SettingsFile::Path(),
+               QStringLiteral(CORVALA_GATEWAY_CONFIG));
     main.Start();
     return app.exec();
 }

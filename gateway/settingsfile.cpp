@@ -32,9 +32,9 @@ bool canCreateIn(const QString& folder) {
 
 namespace SettingsFile {
 
-QString PathFor(const QString& exeFolder, const QString& configFolder) {
+QString PathFor(const QString& exeFolder, const QString& configFolder, bool installed) {
     const QString beside = QDir(exeFolder).filePath(kFileName);
-    if (canCreateIn(exeFolder))
+    if (!installed && canCreateIn(exeFolder))
         return beside;
     QDir().mkpath(configFolder); // a failure shows when the file is written
     const QString config = QDir(configFolder).filePath(kFileName);
@@ -55,8 +55,13 @@ QString PathFor(const QString& exeFolder, const QString& configFolder) {
 }
 
 QString Path() {
-    return PathFor(QCoreApplication::applicationDirPath(),
-                   QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    const QString exeFolder = QCoreApplication::applicationDirPath();
+    const QString installFolder =
+        QFileInfo(QStringLiteral(CORVALA_INSTALL_BINDIR)).canonicalFilePath();
+    const bool installed =
+        !installFolder.isEmpty() && QFileInfo(exeFolder).canonicalFilePath() == installFolder;
+    return PathFor(exeFolder, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
+                   installed);
 }
 
 QString KeyToStored(const QString& key) {

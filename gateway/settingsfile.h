@@ -10,16 +10,19 @@ inline const QString kHost = QStringLiteral("host");
 inline const QString kKey = QStringLiteral("key");
 inline const QString kFileName = QStringLiteral("settings.whm");
 
-// Where settings.whm lives: beside the executable when a file can be created in that
-// folder; otherwise in the user's configuration folder, even when a settings.whm stands
-// beside the executable (a save needs a temporary file in the folder). When the
-// configuration folder holds no settings.whm yet, the one beside the executable is copied
-// there, byte for byte, as the starting values; from then on only the copy is read and
-// written, and the file beside the executable is left alone. When that copy cannot be
-// made, the file beside the executable is read as it is (and a save is reported failed).
+// Where settings.whm lives: beside the executable for a copy run from a build or an
+// unpacked folder, when a file can be created there. An installed copy (one run from the
+// folder it was built to be installed to), and any copy whose folder cannot take a new
+// file, keeps it in the user's configuration folder: as root too, who could write under
+// /usr but must not. When the configuration folder holds no settings.whm yet, one beside
+// the executable is copied there, byte for byte, as the starting values; from then on only
+// the copy is read and written, and the file beside the executable is left alone. When
+// that copy cannot be made, the file beside the executable is read as it is (and a save
+// is reported failed).
 QString Path();
-// The same choice for a given executable folder and fallback folder (for tests).
-QString PathFor(const QString& exeFolder, const QString& configFolder);
+// The same choice for a given executable folder and configuration folder (for tests);
+// installed says whether the executable runs from its installed location.
+QString PathFor(const QString& exeFolder, const QString& configFolder, bool installed = false);
 
 // The save of the three values: writes "user", "host" and "key" (already stored form), in
 // this order, to one image of the file and replaces the file once, under its lock, so that

@@ -209,6 +209,20 @@ private slots:
                  QStringList());
     }
 
+    // An installed copy keeps the file in the configuration folder even where it could
+    // write beside the executable (as root can in /usr/bin), starting from the one there.
+    void installedCopyUsesTheConfigFolder() {
+        QTemporaryDir exe;
+        QTemporaryDir config;
+        const QString beside = QDir(exe.path()).filePath(kFileName);
+        Save("olduser", "oldhost", "k", beside);
+        const QString path = PathFor(exe.path(), config.path(), true);
+        QCOMPARE(path, QDir(config.path()).filePath(kFileName));
+        QCOMPARE(ReadIni(kSection, kUser, path), QStringLiteral("olduser"));
+        Save("new", "newhost", "n", path);
+        QCOMPARE(ReadIni(kSection, kUser, beside), QStringLiteral("olduser"));
+    }
+
     void unwritableExecutableFolderFallsBackToConfigFolder() {
         QTemporaryDir base;
         // A folder that cannot exist, because a file holds its parent's name: even root

@@ -84,6 +84,43 @@ private slots:
         QCOMPARE(w->focusWidget(), Child<QWidget>(w.get(), "plan"));
     }
 
+    // A team's gateway named in the system-wide file takes every request; a value that is
+    // no base address is reported, naming the file, before the version check, and the
+    // compiled-in gateway is used. "%1" stands for the team's gateway.
+    void systemFileNamesTheGateway_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("http address") << "%1" << true;
+        QTest::newRow("none given") << "" << false;
+        QTest::newRow("trailing slash") << "%1/" << false;
+        QTest::newRow("other scheme") << "ftp://127.0.0.1" << false;
+        QTest::newRow("a query, which paths would land in") << "%1?a=b" << false;
+    }
+    void systemFileNamesTheGateway() {
+        QFETCH(QString, address);
+        QFETCH(bool, taken);
+        TestHttpServer team;
+        ServeGateway(team);
+        const QString value = QString(address).replace("%1", team.baseAddress());
+        const QString file = m_Dir->filePath(QStringLiteral("corvala.conf"));
+        WriteIni(QStringLiteral("gateway"), QStringLiteral("address"), value, file);
+        WriteSettings(settingsPath(), "u", "h", "k");
+        QStringList fetchedFirst;
+        MessageBox::setOnShown([&](const MessageBox::Shown&) { fetchedFirst = fetched(); });
+        Form4 w(base(), settingsPath(), file);
+        w.Start();
+
+        QCOMPARE(w.connection().dom, taken ? team.baseAddress() : base());
+        QCOMPARE(team.targetsFor(QStringLiteral("/clients.php")).size(), taken ? 1 : 0);
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), taken || value.isEmpty() ? 0 : 1);
+        if (!shown.isEmpty()) {
+            QCOMPARE(shown[0].title, QStringLiteral("Gateway Address"));
+            QVERIFY(shown[0].text.contains(file) && shown[0].text.contains(value));
+            QVERIFY(fetchedFirst.isEmpty());
+        }
+    }
+
     void incompleteSettingsOpenTheDialog_data() {
         QTest::addColumn<bool>("writeFile");
         QTest::addColumn<QString>("user");

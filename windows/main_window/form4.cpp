@@ -6,6 +6,7 @@
 #include "form12.h"
 #include "form7.h"
 #include "form9.h"
+#include "gatewayaddress.h"
 #include "internettransfer.h"
 #include "keytext.h"
 #include "lists.h"
@@ -44,8 +45,10 @@ private:
 };
 } // namespace
 
-Form4::Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* parent)
-    : QMainWindow(parent), m_GatewayBase(gatewayBase), m_SettingsPath(settingsPath) {
+Form4::Form4(const QString& gatewayBase, const QString& settingsPath, const QString& gatewayConfig,
+             QWidget* parent)
+    : QMainWindow(parent), m_GatewayBase(gatewayBase), m_SettingsPath(settingsPath),
+      m_GatewayConfig(gatewayConfig) {
     WindowLook::Prepare();
     ui = std::make_unique<Ui::Form4>();
     ui->setupUi(this);
@@ -130,7 +133,19 @@ void Form4::Form_Load() {
     FailureScope failures(m_Failures);
 
     // The base address comes first: the version request and the update notice build on it.
-    ui->dom->setText(m_GatewayBase);
+    // A team's gateway named in the system-wide file wins over the compiled-in one.
+    QString base = m_GatewayBase;
+    try {
+        if (const QString configured = GatewayAddress::FromFile(m_GatewayConfig);
+            !configured.isEmpty())
+            base = configured;
+    } catch (const PlatformError& e) {
+        MessageBox::Show(this,
+                         e.description() + kCrLf + kCrLf +
+                             tr("Corvala uses its built-in gateway, %1.").arg(m_GatewayBase),
+                         tr("Gateway Address"));
+    }
+    ui->dom->setText(base);
     const QString dom = ui->dom->text();
 
     ui->WebBrowser1->Navigate(Requests::Tips(dom));

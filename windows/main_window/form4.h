@@ -22,13 +22,15 @@ class NameListModel;
 //
 // Using it (the program's main() and the tests do exactly this):
 //
-//     Form4 w(gatewayBase, settingsPath); // builds the window, runs nothing yet
-//     w.Start();                          // Form_Load, then shows w unless start-up hid it
+//     Form4 w(gatewayBase, settingsPath, gatewayConfig); // builds the window, runs nothing yet
+//     w.Start();                    // Form_Load, then shows w unless start-up hid it
 //
 // gatewayBase is the gateway's address without a trailing '/' (the program passes the
 // compiled-in CORVALA_GATEWAY_URL); settingsPath is the settings.whm to read and write
-// (the program passes SettingsFile::Path()). Form_Load() can also be called on its own
-// when a test wants to look at the window before it is shown.
+// (the program passes SettingsFile::Path()); gatewayConfig is the system-wide file whose
+// [gateway] address=, when it gives one, is used instead of gatewayBase (the program passes
+// CORVALA_GATEWAY_CONFIG, /etc/corvala/corvala.conf; empty: none). Form_Load() can also be
+// called on its own when a test wants to look at the window before it is shown.
 //
 // Controls keep their designer names as objectNames: the text boxes "domain", "user",
 // "pass", "plan", "ausr"; the hidden fields "dom", "usr", "hst" (QLineEdit) and "key"
@@ -43,7 +45,8 @@ class NameListModel;
 class Form4 : public QMainWindow {
     Q_OBJECT
 public:
-    Form4(const QString& gatewayBase, const QString& settingsPath, QWidget* parent = nullptr);
+    Form4(const QString& gatewayBase, const QString& settingsPath,
+          const QString& gatewayConfig = QString(), QWidget* parent = nullptr);
     ~Form4() override;
 
     // Form_Load, then shows the window unless start-up hid it; the advertising panes
@@ -120,6 +123,7 @@ private:
     NameListModel* m_Packages;
     QString m_GatewayBase;
     QString m_SettingsPath;
+    QString m_GatewayConfig;
     QPointer<Form7> m_Form7;
     QPointer<Form9> m_Form9;
     QPointer<Form12> m_Form12;
