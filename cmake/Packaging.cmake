@@ -35,8 +35,10 @@ endif()
 set(corvala_package_desktop corvala)
 set(corvala_package_gateway corvala-gateway)
 
-# The unit names the gateway by its installed path, which follows the prefix.
+# The unit names the gateway and its configuration file by their installed paths, which
+# follow the prefix (/usr/bin and /etc with the prefix /usr).
 set(CORVALA_GATEWAY_PATH ${CMAKE_INSTALL_FULL_BINDIR}/corvala-gateway)
+set(CORVALA_GATEWAY_CONFIG ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala/gateway.conf)
 set(CORVALA_EXAMPLES_PATH ${CMAKE_INSTALL_FULL_DATADIR}/doc/corvala-gateway/examples)
 if(CORVALA_BUILD_SERVER)
   configure_file(packaging/corvala-gateway.service.in
@@ -47,6 +49,10 @@ if(CORVALA_BUILD_SERVER)
           DESTINATION lib/systemd/system COMPONENT gateway)
   install(FILES packaging/corvala-gateway-tls.conf
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvala-gateway/examples COMPONENT gateway)
+  # The administrator's one file, every line a comment as shipped; dpkg keeps their edits.
+  install(FILES packaging/gateway.conf DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala
+          COMPONENT gateway)
+  file(WRITE ${corvala_packaging_out}/gateway/conffiles "${CORVALA_GATEWAY_CONFIG}\n")
 endif()
 
 # Debian wants the changelog and the man pages compressed, without a timestamp inside
@@ -129,16 +135,16 @@ It talks to WHM through corvala-gateway: the one on this machine
 # The gateway. Up to 1.7 one package named corvala held both programs: this one takes over
 # the gateway's files from it (Replaces) and makes it be upgraded alongside (Breaks), so
 # no file is left owned by both. WHM's certificates are checked against the system's store.
-# A conffile joins it by installing the file to ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala
-# (/etc/corvala with the prefix /usr; the relative CMAKE_INSTALL_SYSCONFDIR would give
-# /usr/etc) with COMPONENT gateway, and listing its path in a file named conffiles added
-# to the control files below; dpkg then keeps the administrator's edits on upgrade.
+# Its configuration file is a conffile (listed in the control file conffiles), installed to
+# ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala: /etc/corvala with the prefix /usr, where the
+# relative CMAKE_INSTALL_SYSCONFDIR would give /usr/etc.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME corvala-gateway)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_SOURCE corvala)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_BREAKS "corvala (<< 1.7-2)")
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_REPLACES "corvala (<< 1.7-2)")
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_RECOMMENDS ca-certificates)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA
+    ${corvala_packaging_out}/gateway/conffiles
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)
@@ -148,6 +154,7 @@ It turns each of the program's requests into one WHM API 1 call over
 HTTPS, with certificates verified, and logs one audit line per request.
 
 It runs as a hardened systemd service that serves this machine only
-(127.0.0.1:8717); a drop-in serves a team's desktops over HTTPS. It needs
-no Qt, so a server takes it alone.")
+(127.0.0.1:8717); /etc/corvala/gateway.conf serves a team's desktops over
+HTTPS, behind a reverse proxy if need be. It needs no Qt, so a server takes
+it alone.")
 include(CPack)

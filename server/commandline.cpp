@@ -266,12 +266,15 @@ std::string CommandLine::unreadableFile(bool runBySystemd) const {
         std::string why =
             std::string("cannot read ") + option + " " + file + ": " + std::strerror(error);
         if (runBySystemd) {
-            // The service's throw-away user reads nothing that is root's alone.
-            std::string name = file.substr(file.rfind('/') + 1);
-            why += "\nRun by systemd, the service reads files in root-only folders through "
-                   "its credentials: put LoadCredential=" +
-                   name + ":" + file + " in a drop-in and give " + option + " %d/" + name +
-                   " (see corvala-gateway(1))";
+            // The service's throw-away user reads only what anyone may, and a private key
+            // through the group ssl-cert.
+            why += std::string(option) == "--tls-key"
+                       ? "\nRun by systemd, the service reads a private key through the group "
+                         "ssl-cert: chgrp ssl-cert and chmod 0640 it (in /etc/ssl/private), and "
+                         "install the drop-in corvala-gateway-tls.conf (see "
+                         "/etc/corvala/gateway.conf)"
+                       : "\nRun by systemd, the service runs as a throw-away user: a certificate "
+                         "is no secret, make it readable by all (see /etc/corvala/gateway.conf)";
         }
         return why;
     }
