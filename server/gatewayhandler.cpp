@@ -197,11 +197,7 @@ asio::awaitable<void> GatewayHandler::serve(const Route& route, std::string_view
         GatewayMetrics::Now now;
         if (m_metrics && m_metrics->connections)
             now.clientConnections = m_metrics->connections->inUse();
-        const WhmUsage whm = m_whm.usage();
-        now.whmConnectionsOpen = whm.connectionsOpen;
-        now.whmConnectionsIdle = whm.connectionsIdle;
-        now.whmCallsInFlight = whm.callsInFlight;
-        now.whmBytesInFlight = whm.bytesInFlight;
+        now.whm = m_whm.usage();
         now.logLinesDropped = m_log ? m_log->droppedLines() : 0;
         setBody(reply, http::status::ok, route.contentType,
                 m_metrics ? m_metrics->render(now) : std::string());

@@ -17,9 +17,22 @@ void header(std::string& out, const char* name, const char* type, const char* he
     out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
 }
 
+// One sample: name{labels} value.
+void sample(std::string& out, std::string_view name, const std::string& labels,
+            const std::string& value) {
+    out.append(name);
+    if (!labels.empty())
+        out.append("{").append(labels).append("}");
+    out.append(" ").append(value).append("\n");
+}
+
+std::string label(std::string_view name, std::string_view value) {
+    return std::string(name) + "=\"" + std::string(value) + "\"";
+}
+
 void gauge(std::string& out, const char* name, const char* help, std::uint64_t value) {
     header(out, name, "gauge", help);
-    out.append(name).append(" ").append(std::to_string(value)).append("\n");
+    sample(out, name, {}, std::to_string(value));
 }
 
 } // namespace
@@ -49,69 +62,49 @@ void GatewayMetrics::countRefusedConnection(Cap cap) {
 std::string GatewayMetrics::render(const Now& now) const {
     std::string out;
     std::lock_guard lock(m_mutex);
-    header(out, "corvala_gateway_requests_total", "counter",
+    const char* requests = "corvala_gateway_requests_total";
+    header(out, requests, "counter",
            "Requests answered, by path (other: a path not served) and HTTP status.");
     for (const auto& [key, count] : m_requests)
-        out.append("corvala_gateway_requests_total{path=\"")
-            .append(key.first)
-            .append("\",status=\"")
-            .append(std::to_string(key.second))
-            .append("\"} ")
-            .append(std::to_string(count))
-            .append("\n");
-    header(out, "corvala_gateway_whm_calls_total", "counter",
-           "WHM calls, by function and outcome.");
+        sample(out, requests,
+               label("path", key.first) + "," + label("status", std::to_string(key.second)),
+               std::to_string(count));
+    const char* calls = "corvala_gateway_whm_calls_total";
+    header(out, calls, "counter", "WHM calls, by function and outcome.");
     for (const auto& [key, count] : m_calls)
-        out.append("corvala_gateway_whm_calls_total{function=\"")
-            .append(key.first)
-            .append("\",outcome=\"")
-            .append(key.second)
-            .append("\"} ")
-            .append(std::to_string(count))
-            .append("\n");
-    header(out, "corvala_gateway_whm_call_duration_seconds", "histogram",
-           "How long WHM calls took, by function.");
-    for (const auto& [function, durations] : m_durations) {
-        const std::string label = "function=\"" + function + "\"";
+        sample(out, calls, label("function", key.first) + "," + label("outcome", key.second),
+               std::to_string(count));
+    const std::string durations = "corvala_gateway_whm_call_duration_seconds";
+    header(out, durations.c_str(), "histogram", "How long WHM calls took, by function.");
+    for (const auto& [function, taken] : m_durations) {
+        const std::string of = label("function", function);
         for (std::size_t i = 0; i < buckets.size(); ++i)
-            out.append("corvala_gateway_whm_call_duration_seconds_bucket{" + label + ",le=\"")
-                .append(number(buckets[i]))
-                .append("\"} ")
-                .append(std::to_string(durations.counts[i]))
-                .append("\n");
-        out.append("corvala_gateway_whm_call_duration_seconds_bucket{" + label + ",le=\"+Inf\"} ")
-            .append(std::to_string(durations.count))
-            .append("\n");
-        out.append("corvala_gateway_whm_call_duration_seconds_sum{" + label + "} ")
-            .append(number(durations.sum))
-            .append("\n");
-        out.append("corvala_gateway_whm_call_duration_seconds_count{" + label + "} ")
-            .append(std::to_string(durations.count))
-            .append("\n");
+            sample(out, durations + "_bucket", of + "," + label("le", number(buckets[i])),
+                   std::to_string(taken.counts[i]));
+        sample(out, durations + "_bucket", of + "," + label("le", "+Inf"),
+               std::to_string(taken.count));
+        sample(out, durations + "_sum", of, number(taken.sum));
+        sample(out, durations + "_count", of, std::to_string(taken.count));
     }
-    header(out, "corvala_gateway_client_connections_refused_total", "counter",
+    const char* refused = "corvala_gateway_client_connections_refused_total";
+    header(out, refused, "counter",
            "Client connections refused as they arrived, by the cap they met.");
-    out.append("corvala_gateway_client_connections_refused_total{cap=\"total\"} ")
-        .append(std::to_string(m_refused[0]))
-        .append("\n");
-    out.append("corvala_gateway_client_connections_refused_total{cap=\"address\"} ")
-        .append(std::to_string(m_refused[1]))
-        .append("\n");
+    sample(out, refused, label("cap", "total"), std::to_string(m_refused[0]));
+    sample(out, refused, label("cap", "address"), std::to_string(m_refused[1]));
     gauge(out, "corvala_gateway_client_connections", "Client connections open.",
           now.clientConnections);
     gauge(out, "corvala_gateway_whm_connections", "Connections to WHM servers open.",
-          now.whmConnectionsOpen);
+          now.whm.connectionsOpen);
     gauge(out, "corvala_gateway_whm_connections_idle", "Kept-alive WHM connections idle.",
-          now.whmConnectionsIdle);
+          now.whm.connectionsIdle);
     gauge(out, "corvala_gateway_whm_budget_calls", "WHM calls holding a place in the budget.",
-          now.whmCallsInFlight);
+          now.whm.callsInFlight);
     gauge(out, "corvala_gateway_whm_budget_bytes",
           "Bytes of WHM answers charged to the budget, until written to their clients.",
-          now.whmBytesInFlight);
-    header(out, "corvala_gateway_log_lines_dropped_total", "counter",
+          now.whm.bytesInFlight);
+    const char* dropped = "corvala_gateway_log_lines_dropped_total";
+    header(out, dropped, "counter",
            "Log lines dropped as the log could not keep up (never a command's).");
-    out.append("corvala_gateway_log_lines_dropped_total ")
-        .append(std::to_string(now.logLinesDropped))
-        .append("\n");
+    sample(out, dropped, {}, std::to_string(now.logLinesDropped));
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include "addressslots.h"
 #include "routes.h"
+#include "whmapi.h"
 #include "whmresult.h"
 
 #include <array>
@@ -26,10 +27,7 @@ public:
     // What is in use when the metrics are read, from the parts that hold it.
     struct Now {
         std::size_t clientConnections = 0;
-        std::size_t whmConnectionsOpen = 0;
-        std::size_t whmConnectionsIdle = 0;
-        std::size_t whmCallsInFlight = 0;
-        std::uint64_t whmBytesInFlight = 0;
+        WhmUsage whm;
         std::uint64_t logLinesDropped = 0;
     };
 
