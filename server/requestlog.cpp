@@ -38,7 +38,9 @@ std::string printable(std::string_view text) {
         if (isControlCharacter(c)) {
             auto u = static_cast<unsigned char>(c);
             out.append("\\x").append(1, digits[u >> 4]).append(1, digits[u & 0x0f]);
-        } else if (std::string_view end = lineEndAt(text, i); !end.empty()) {
+        } else if (std::string_view end =
+                       (c == '\xC2' || c == '\xE2') ? lineEndAt(text, i) : std::string_view();
+                   !end.empty()) {
             out.append(end.size() == 2 ? "\\u0085" : end.back() == '\xA8' ? "\\u2028" : "\\u2029");
             i += end.size() - 1;
         } else {
