@@ -225,17 +225,23 @@ TEST(GatewayCommandLine, SecretsLeaveNoTraceInTheProcess) {
     for (std::string line; std::getline(maps, line);) {
         unsigned long from = 0, to = 0;
         char perms[5] = {};
+        // Regions of terabytes are a sanitizer's shadow memory, not the gateway's own.
         if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) != 3 || perms[0] != 'r' ||
-            perms[1] != 'w')
+            perms[1] != 'w' || to - from > (16ul << 30))
             continue;
-        std::string bytes(to - from, '\0');
-        ssize_t n = pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(from));
-        if (n <= 0)
-            continue;
-        bytes.resize(static_cast<std::size_t>(n));
-        scanned += bytes.size();
-        EXPECT_EQ(bytes.find(key), std::string::npos) << line;
-        EXPECT_EQ(bytes.find(password), std::string::npos) << line;
+        // In pieces that overlap by a secret's length, so none is missed at a seam.
+        constexpr std::size_t piece = 16 << 20;
+        std::string bytes(piece + key.size(), '\0');
+        for (unsigned long at = from; at < to; at += piece) {
+            ssize_t n = pread(fd, bytes.data(), std::min<unsigned long>(bytes.size(), to - at),
+                              static_cast<off_t>(at));
+            if (n <= 0)
+                break;
+            const std::string_view read(bytes.data(), static_cast<std::size_t>(n));
+            scanned += std::min<std::size_t>(read.size(), piece);
+            EXPECT_EQ(read.find(key), std::string::npos) << line;
+            EXPECT_EQ(read.find(password), std::string::npos) << line;
+        }
     }
     close(fd);
     EXPECT_GT(scanned, 1u << 20) << "the heap was read";

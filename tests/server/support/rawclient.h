@@ -40,6 +40,11 @@ public:
     RawClient& operator=(const RawClient&) = delete;
 
     bool connected() const { return m_connected; }
+    // Whether a byte of an answer has come, without reading it.
+    bool answerBegun() {
+        char byte;
+        return ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
+    }
     // Sends a FIN and goes on reading, as `nc -N` does.
     void shutdownSending() { ::shutdown(m_fd, SHUT_WR); }
     bool send(const std::string& data) {
