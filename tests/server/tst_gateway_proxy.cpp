@@ -140,6 +140,8 @@ TEST(GatewayProxy, HaproxyInFrontOfTwoGatewaysThroughARestart) {
                           << front
                           << "\n  default_backend gateways\n"
                              "backend gateways\n  balance roundrobin\n  option forwardfor\n"
+                             "  http-request disable-l7-retry if { path /ad.php /sus.php "
+                             "/unsus.php /term.php }\n"
                              "  option httpchk GET /version.txt\n"
                              "  server a 127.0.0.1:"
                           << portA
