@@ -118,6 +118,9 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # gateway); certificates of a gateway served over HTTPS are checked against the system's
 # store.
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME corvala)
+# The windows are laid out for Times New Roman's metrics, which Liberation Serif has; with
+# only the fonts the libraries bring, labels and the welcome text are cut short.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS fonts-liberation)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "corvala-gateway, ca-certificates")
 # Its postinst stops a gateway left running by corvala 1.7 when upgraded without the
 # corvala-gateway package; the control file must be called postinst.
