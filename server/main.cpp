@@ -134,8 +134,10 @@ int main(int argc, char** argv) {
             }
             SystemdNotify::reloading();
             std::string why = service.reload();
-            log.note(why.empty() ? "reloaded: the TLS certificate and the trusted WHM "
-                                   "certificates were read again"
+            const char* read = line.tls() ? "the TLS certificate and the trusted WHM "
+                                            "certificates were read again"
+                                          : "the trusted WHM certificates were read again";
+            log.note(why.empty() ? std::string("reloaded: ") + read
                                  : "reload: " + why + "; what was in use stays in use");
             SystemdNotify::ready(status);
         }
