@@ -36,9 +36,10 @@ set(corvala_package_desktop corvala)
 set(corvala_package_gateway corvala-gateway)
 
 # The unit names the gateway and its configuration file by their installed paths, which
-# follow the prefix (/usr/bin and /etc with the prefix /usr).
+# follow the prefix (/usr/bin and /etc with the prefix /usr). The desktop program's own
+# system-wide file is CORVALA_GATEWAY_CONFIG (the top-level CMakeLists.txt).
 set(CORVALA_GATEWAY_PATH ${CMAKE_INSTALL_FULL_BINDIR}/corvala-gateway)
-set(CORVALA_GATEWAY_CONFIG ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala/gateway.conf)
+set(CORVALA_GATEWAY_CONF_PATH ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala/gateway.conf)
 set(CORVALA_EXAMPLES_PATH ${CMAKE_INSTALL_FULL_DATADIR}/doc/corvala-gateway/examples)
 if(CORVALA_BUILD_SERVER)
   configure_file(packaging/corvala-gateway.service.in
@@ -52,7 +53,7 @@ if(CORVALA_BUILD_SERVER)
   # The administrator's one file, every line a comment as shipped; dpkg keeps their edits.
   install(FILES packaging/gateway.conf DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala
           COMPONENT gateway)
-  file(WRITE ${corvala_packaging_out}/gateway/conffiles "${CORVALA_GATEWAY_CONFIG}\n")
+  file(WRITE ${corvala_packaging_out}/gateway/conffiles "${CORVALA_GATEWAY_CONF_PATH}\n")
 endif()
 
 # Debian wants the changelog and the man pages compressed, without a timestamp inside
@@ -117,7 +118,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # is recommended (--no-install-recommends leaves it out, for a desktop that uses a team's
 # gateway); certificates of a gateway served over HTTPS are checked against the system's
 # store.
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME corvala)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME ${corvala_package_desktop})
 # The windows are laid out for Times New Roman's metrics, which Liberation Serif has; with
 # only the fonts the libraries bring, labels and the welcome text are cut short.
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS fonts-liberation)
@@ -141,7 +142,7 @@ It talks to WHM through corvala-gateway: the one on this machine
 # Its configuration file is a conffile (listed in the control file conffiles), installed to
 # ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvala: /etc/corvala with the prefix /usr, where the
 # relative CMAKE_INSTALL_SYSCONFDIR would give /usr/etc.
-set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME corvala-gateway)
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME ${corvala_package_gateway})
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_SOURCE corvala)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_BREAKS "corvala (<< 1.7-2)")
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_REPLACES "corvala (<< 1.7-2)")

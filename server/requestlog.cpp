@@ -17,12 +17,22 @@ std::string timestamp() {
 }
 
 // Characters a terminal or a log viewer may take for a line's end, beside the C0 controls:
-// NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR in UTF-8.
-std::string_view lineEndAt(std::string_view text, std::size_t i) {
-    for (std::string_view end : {"\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"})
-        if (text.substr(i, end.size()) == end)
-            return end;
-    return {};
+// NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR in UTF-8, and how the log writes them.
+struct LineEnd {
+    std::string_view bytes;
+    std::string_view escaped;
+};
+constexpr LineEnd lineEnds[] = {
+    {"\xC2\x85", "\\u0085"}, {"\xE2\x80\xA8", "\\u2028"}, {"\xE2\x80\xA9", "\\u2029"}};
+
+// The line end that begins at text[i], if one does.
+const LineEnd* lineEndAt(std::string_view text, std::size_t i) {
+    if (text[i] != '\xC2' && text[i] != '\xE2') // the only bytes that begin one
+        return nullptr;
+    for (const LineEnd& end : lineEnds)
+        if (text.substr(i, end.bytes.size()) == end.bytes)
+            return &end;
+    return nullptr;
 }
 
 } // namespace
@@ -38,11 +48,9 @@ std::string printable(std::string_view text) {
         if (isControlCharacter(c)) {
             auto u = static_cast<unsigned char>(c);
             out.append("\\x").append(1, digits[u >> 4]).append(1, digits[u & 0x0f]);
-        } else if (std::string_view end =
-                       (c == '\xC2' || c == '\xE2') ? lineEndAt(text, i) : std::string_view();
-                   !end.empty()) {
-            out.append(end.size() == 2 ? "\\u0085" : end.back() == '\xA8' ? "\\u2028" : "\\u2029");
-            i += end.size() - 1;
+        } else if (const LineEnd* end = lineEndAt(text, i)) {
+            out.append(end->escaped);
+            i += end->bytes.size() - 1;
         } else {
             out += c;
         }
