@@ -99,9 +99,10 @@ std::optional<RequestLog::Reservation> RequestLog::reserve() {
 }
 
 // Everything before the parameters is bounded well within a line: the outcome of a
-// command can never be cut off.
+// command can never be cut off. (A client's address is one the gateway wrote, at most 45
+// characters for IPv6; it is bounded here all the same.)
 std::string RequestLog::lineOf(const RequestRecord& record) {
-    std::string line = printable(record.clientAddress);
+    std::string line = printable(cutShort(record.clientAddress, 64));
     line.append(" ").append(printable(cutShort(record.method, 16)));
     line.append(" ").append(printable(cutShort(record.path, 256)));
     line.append(" ").append(record.unsentBecause.empty() ? std::to_string(record.status) : "-");
